@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running need, when they are missing.
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgl-dev libcurl4-openssl-dev
+  libminizip-dev zlib1g-dev libgtest-dev fonts-wqy-microhei python3 openssl ca-certificates
+  findutils xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
