@@ -293,7 +293,7 @@ double ToNumber(std::string_view text) {
 
 Text TextBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker,
                  int startPos, bool caseSensitive) {
-  static const Text quoteWord = "\xD2\xFD\xBA\xC5";  // 引号
+  static const Text quoteWord = "#\xD2\xFD\xBA\xC5";  // #引号
   const Text start = Replace(startMarker, quoteWord, "\"");
   const Text end = Replace(endMarker, quoteWord, "\"");
   const bool ignoreCase = !caseSensitive;
