@@ -1,0 +1,186 @@
+// A folder read once per scan: wildcard matches and dates from one directory handle.
+#include "platform/folder_scan.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "platform/paths.h"
+
+namespace platform {
+namespace {
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Equal characters at the given offsets of a pattern and a name, each `length` bytes long.
+bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
+              std::size_t length) {
+  for (std::size_t k = 0; k < length; ++k) {
+    if (FoldAscii(pattern[p + k]) != FoldAscii(name[n + k])) return false;
+  }
+  return true;
+}
+
+// Local time of a file time. The time zone is read once per process: with TZ unset, each
+// conversion would otherwise look at /etc/localtime again.
+bool LocalDate(time_t when, int& year, int& month, int& day) {
+  static std::once_flag zoneRead;
+  std::call_once(zoneRead, [] { ::tzset(); });
+  struct tm local;
+  if (::localtime_r(&when, &local) == nullptr) return false;
+  year = local.tm_year + 1900;
+  month = local.tm_mon + 1;
+  day = local.tm_mday;
+  return true;
+}
+
+}  // namespace
+
+bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  // Greedy matching with one back-track point for the last "*" seen.
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t starP = std::string_view::npos;
+  std::size_t starN = 0;
+  while (n < name.size()) {
+    const std::size_t nameLength = static_cast<std::size_t>(common::CharLength(name, n));
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+      continue;
+    }
+    if (p < pattern.size()) {
+      if (pattern[p] == '?') {
+        ++p;
+        n += nameLength;
+        continue;
+      }
+      const std::size_t patternLength = static_cast<std::size_t>(common::CharLength(pattern, p));
+      if (patternLength == nameLength && SameChar(pattern, p, name, n, nameLength)) {
+        p += patternLength;
+        n += nameLength;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    // Let the last "*" take one more character of the name and try again after it.
+    starN += static_cast<std::size_t>(common::CharLength(name, starN));
+    n = starN;
+    p = starP;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+common::Text DateText(int year, int month, int day) {
+  using namespace common::literals;
+  static const common::Text kYear = "年"_gbk;
+  static const common::Text kMonth = "月"_gbk;
+  static const common::Text kDay = "日"_gbk;
+  common::Text text = std::to_string(year);
+  text += kYear;
+  text += std::to_string(month);
+  text += kMonth;
+  text += std::to_string(day);
+  text += kDay;
+  return text;
+}
+
+common::Text MissingFileDateText() { return DateText(100, 1, 1); }
+
+FolderScan::FolderScan(const common::Text& folder) {
+  if (common::AsText(folder).empty()) return;
+  const std::filesystem::path native = NativePath(folder);
+  if (native.empty()) return;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  dir_ = ::fdopendir(fd);
+  if (dir_ == nullptr) {
+    ::close(fd);
+    return;
+  }
+  const int dirFd = ::dirfd(dir_);
+  while (const dirent* item = ::readdir(dir_)) {
+    const std::string_view onDisk(item->d_name);
+    if (onDisk == "." || onDisk == "..") continue;
+    Entry entry;
+    entry.native = std::string(onDisk);
+    if (item->d_type == DT_REG) {
+      entry.regular = true;
+    } else if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
+      struct stat st;  // a link counts as what it points to
+      entry.regular = ::fstatat(dirFd, item->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+    }
+    if (IsAscii(onDisk)) {
+      entry.name = entry.native;
+      entry.exact = true;
+    } else {
+      entry.name = common::Utf8ToGbkText(onDisk);
+      // A character that GBK cannot hold became "?": that program name names no file.
+      entry.exact = std::count(entry.name.begin(), entry.name.end(), '?') ==
+                        std::count(onDisk.begin(), onDisk.end(), '?') &&
+                    !entry.name.empty();
+    }
+    entries_.push_back(std::move(entry));
+  }
+  byFoldedName_.reserve(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& entry = entries_[i];
+    if (!entry.exact) continue;
+    common::Text folded = common::ToLower(entry.name);
+    const bool exactName = folded == entry.name;
+    auto [it, added] = byFoldedName_.try_emplace(std::move(folded), i);
+    // The path lookup takes the entry of exactly that name before one that differs in case.
+    if (!added && exactName && entries_[it->second].name != it->first) it->second = i;
+  }
+}
+
+FolderScan::~FolderScan() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+std::vector<common::Text> FolderScan::Find(std::string_view pattern) const {
+  std::vector<common::Text> names;
+  for (const Entry& entry : entries_) {
+    if (entry.regular && MatchesWildcard(pattern, entry.name)) names.push_back(entry.name);
+  }
+  return names;
+}
+
+common::Text FolderScan::ModifiedDateText(const common::Text& name) const {
+  if (dir_ == nullptr) return MissingFileDateText();
+  const common::Text folded = common::ToLower(name);
+  std::size_t index = entries_.size();
+  if (folded != name) {
+    // Scans ask with lower-case names; any other name is first looked for as written.
+    for (std::size_t i = 0; i < entries_.size() && index == entries_.size(); ++i) {
+      if (entries_[i].exact && entries_[i].name == name) index = i;
+    }
+  }
+  if (index == entries_.size()) {
+    const auto hit = byFoldedName_.find(folded);
+    if (hit == byFoldedName_.end()) return MissingFileDateText();
+    index = hit->second;
+  }
+  struct stat st;
+  if (::fstatat(::dirfd(dir_), entries_[index].native.c_str(), &st, 0) != 0) {
+    return MissingFileDateText();
+  }
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  if (!LocalDate(st.st_mtim.tv_sec, year, month, day)) return MissingFileDateText();
+  return DateText(year, month, day);
+}
+
+}  // namespace platform
