@@ -3,8 +3,8 @@
 // The UTF-8 side is decoded here, the way the Windows converters do it: every invalid sequence
 // (a stray byte, a truncated sequence, an over-long form, an encoded surrogate, a value beyond
 // U+10FFFF) stands for one replacement character, and a character beyond U+FFFF counts as its two
-// UTF-16 units. Only clean runs of characters are handed to iconv. A character that GBK cannot
-// hold becomes "?", one per UTF-16 unit.
+// UTF-16 units. Only clean text is handed to iconv. A character that GBK cannot hold becomes
+// "?", one per UTF-16 unit.
 #include <iconv.h>
 
 #include <algorithm>
@@ -105,45 +105,75 @@ std::size_t ExamineUtf8(std::string_view bytes, std::size_t offset, bool& valid)
   return length;
 }
 
-// Converts a run of valid UTF-8 characters (all within U+0000..U+FFFF) to GBK, appending to
-// `out`; a character GBK lacks becomes "?".
-void AppendGbkRun(std::string_view run, std::string& out) {
-  if (run.empty()) return;
-  if (IsAscii(run)) {
-    out.append(run);
-    return;
+// A base letter followed by a combining mark is converted as the precomposed letter when GBK
+// holds that one (the pinyin letters and two Cyrillic ones), like the converters' composite
+// check does; any other mark is converted on its own.
+struct Composition {
+  std::string_view base;
+  unsigned char mark;  // second byte of the UTF-8 form CC xx of U+0300..U+030C
+  std::string_view composed;
+};
+
+constexpr unsigned char kGrave = 0x80, kAcute = 0x81, kCircumflex = 0x82, kMacron = 0x84,
+                        kDiaeresis = 0x88, kCaron = 0x8C;
+
+constexpr Composition kCompositions[] = {
+    {"a", kMacron, "\u0101"},     {"a", kAcute, "\u00E1"},     {"a", kCaron, "\u01CE"},
+    {"a", kGrave, "\u00E0"},      {"e", kMacron, "\u0113"},    {"e", kAcute, "\u00E9"},
+    {"e", kCaron, "\u011B"},      {"e", kGrave, "\u00E8"},     {"e", kCircumflex, "\u00EA"},
+    {"i", kMacron, "\u012B"},     {"i", kAcute, "\u00ED"},     {"i", kCaron, "\u01D0"},
+    {"i", kGrave, "\u00EC"},      {"o", kMacron, "\u014D"},    {"o", kAcute, "\u00F3"},
+    {"o", kCaron, "\u01D2"},      {"o", kGrave, "\u00F2"},     {"u", kMacron, "\u016B"},
+    {"u", kAcute, "\u00FA"},      {"u", kCaron, "\u01D4"},     {"u", kGrave, "\u00F9"},
+    {"u", kDiaeresis, "\u00FC"},  {"\u00FC", kMacron, "\u01D6"}, {"\u00FC", kAcute, "\u01D8"},
+    {"\u00FC", kCaron, "\u01DA"}, {"\u00FC", kGrave, "\u01DC"}, {"n", kAcute, "\u0144"},
+    {"n", kCaron, "\u0148"},      {"\u0435", kDiaeresis, "\u0451"},
+    {"\u0415", kDiaeresis, "\u0401"},
+};
+
+// Appends the combining mark CC xx to `clean`, composing it with the letter before it.
+void AppendMark(unsigned char mark, std::string& clean) {
+  for (const auto& c : kCompositions) {
+    if (c.mark == mark && clean.ends_with(c.base)) {
+      clean.resize(clean.size() - c.base.size());
+      clean.append(c.composed);
+      return;
+    }
   }
+  clean.push_back('\xCC');
+  clean.push_back(static_cast<char>(mark));
+}
+
+// Converts valid UTF-8 text of characters within U+0000..U+FFFF to GBK; a character GBK lacks
+// becomes "?".
+std::string CleanUtf8ToGbk(std::string_view clean) {
+  std::string out;
+  if (IsAscii(clean)) return std::string(clean);
   const iconv_t cd = ThreadConverters().ToGbk();
   if (!Converters::Valid(cd)) {
-    for (std::size_t i = 0; i < run.size(); i += Utf8SequenceLength(At(run, i))) {
-      out.push_back(At(run, i) < 0x80 ? run[i] : kDefaultChar);
+    for (std::size_t i = 0; i < clean.size(); i += Utf8SequenceLength(At(clean, i))) {
+      out.push_back(At(clean, i) < 0x80 ? clean[i] : kDefaultChar);
     }
-    return;
+    return out;
   }
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  const std::size_t base = out.size();
-  out.resize(base + run.size() + 4);  // GBK never needs more bytes than UTF-8 here
-  char* in = const_cast<char*>(run.data());
-  std::size_t inLeft = run.size();
-  char* outPtr = out.data() + base;
-  std::size_t outLeft = run.size() + 4;
+  out.resize(clean.size() + 4);  // GBK never needs more bytes than UTF-8 here
+  char* in = const_cast<char*>(clean.data());
+  std::size_t inLeft = clean.size();
+  char* outPtr = out.data();
+  std::size_t outLeft = out.size();
   while (inLeft > 0) {
     const std::size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
     if (result != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) {
+    const bool full = errno == E2BIG;
+    if (full || outLeft == 0) {
       const std::size_t used = static_cast<std::size_t>(outPtr - out.data());
-      out.resize(out.size() + run.size() + 4);
+      out.resize(out.size() * 2 + 16);
       outPtr = out.data() + used;
       outLeft = out.size() - used;
-      continue;
+      if (full) continue;
     }
     // EILSEQ (a character GBK lacks) or anything unexpected: one default character.
-    if (outLeft == 0) {
-      const std::size_t used = static_cast<std::size_t>(outPtr - out.data());
-      out.resize(out.size() + 16);
-      outPtr = out.data() + used;
-      outLeft = out.size() - used;
-    }
     *outPtr++ = kDefaultChar;
     --outLeft;
     const std::size_t skip = std::min(inLeft, Utf8SequenceLength(static_cast<unsigned char>(*in)));
@@ -152,34 +182,44 @@ void AppendGbkRun(std::string_view run, std::string& out) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   out.resize(static_cast<std::size_t>(outPtr - out.data()));
+  return out;
 }
 
 }  // namespace
 
 std::string Utf8ToGbk(std::string_view bytes) {
   std::string out;
-  out.reserve(bytes.size());
-  std::size_t runStart = 0;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    bool valid = false;
-    const std::size_t length = ExamineUtf8(bytes, i, valid);
-    if (valid && length < 4) {
+  if (IsAscii(bytes)) {
+    out.assign(bytes);
+  } else {
+    // First the text as the converters see it in UTF-16: every invalid sequence one replacement
+    // character, a character beyond U+FFFF a pair of surrogate units, marks composed. GBK holds
+    // neither replacements nor surrogates, so they are written as "?" straight away.
+    std::string clean;
+    clean.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+      bool valid = false;
+      const std::size_t length = ExamineUtf8(bytes, i, valid);
+      if (!valid) {
+        clean.push_back(kDefaultChar);
+      } else if (length == 4) {
+        clean.append(2, kDefaultChar);
+      } else if (length == 2 && At(bytes, i) == 0xCC && At(bytes, i + 1) <= 0x8C) {
+        AppendMark(At(bytes, i + 1), clean);
+      } else {
+        clean.append(bytes.substr(i, length));
+      }
       i += length;
-      continue;
     }
-    AppendGbkRun(bytes.substr(runStart, i - runStart), out);
-    // An invalid sequence is one replacement character; a character beyond U+FFFF is a pair of
-    // surrogate units. Code page 936 holds neither.
-    out.append(valid ? 2 : 1, kDefaultChar);
-    i += length;
-    runStart = i;
+    out = CleanUtf8ToGbk(clean);
   }
-  AppendGbkRun(bytes.substr(runStart), out);
   // The result keeps the length of the whole converted text, but the conversion itself stops at
   // the first zero character: everything after it stays zero bytes. No other GBK byte is zero.
   const std::size_t zero = out.find('\0');
-  if (zero != std::string::npos) std::fill(out.begin() + static_cast<std::ptrdiff_t>(zero), out.end(), '\0');
+  if (zero != std::string::npos) {
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(zero), out.end(), '\0');
+  }
   return out;
 }
 

@@ -342,6 +342,8 @@ TEST(TextConversionTest, Utf8ToGbk) {
       {"over-long slash", "\xC0\xAF", "??"},
       {"character outside GBK", "a한b", "a?b"},
       {"character beyond U+FFFF", "a\xF0\x9F\x98\x80" "b", "a??b"},
+      {"letter and combining mark composed", "e\u0301 u\u030C", "\xA8\xA6 \xA8\xB3"},
+      {"mark without a composed letter", "x\u0301", "x?"},
       {"embedded zero keeps the length", std::string("ab\0中", 6), std::string("ab\0\0\0", 5)},
       {"zero first", std::string("\0中文", 7), std::string(5, '\0')},
   };
