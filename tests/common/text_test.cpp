@@ -29,6 +29,24 @@ TEST(TextLiteralTest, DoubleByteFixturesAreTheNamedCharacters) {
   EXPECT_EQ("　"_gbk, kFullWidthSpace);
 }
 
+TEST(TextCharacterTest, LeadBytesAndLengths) {
+  const std::vector<std::pair<unsigned char, bool>> leads = {
+      {0x00, false}, {0x5C, false}, {0x7F, false}, {0x80, false},
+      {0x81, true},  {0xA1, true},  {0xFE, true},  {0xFF, false},
+  };
+  for (const auto& [byte, lead] : leads) EXPECT_EQ(common::IsLeadByte(byte), lead) << int{byte};
+
+  const Text text = "a" + kBackslashTail + "\\\x81";
+  const std::vector<std::pair<std::size_t, int>> lengths = {{0, 1}, {1, 2}, {3, 1}, {4, 1}};
+  for (const auto& [offset, length] : lengths) {
+    EXPECT_EQ(common::CharLength(text, offset), length) << offset;
+  }
+
+  EXPECT_EQ(common::AsText(std::string_view("ab\0cd", 5)), "ab");
+  EXPECT_EQ(common::AsText(std::string_view("\0ab", 3)), "");
+  EXPECT_EQ(common::AsText("abc"), "abc");
+}
+
 struct FindCase {
   const char* name;
   Text text;
@@ -213,6 +231,8 @@ TEST(TextTrimTest, AsciiAndFullWidthSpacesOnly) {
   EXPECT_EQ(common::Trim("\t a \r\n"), "\t a \r\n");
   EXPECT_EQ(common::RemoveSpaces("a b\tc\n"), "ab\tc\n");
   EXPECT_EQ(common::Trim("   "), "");
+  EXPECT_EQ(common::Trim(kFullWidthSpace + kFullWidthSpace), "");
+  EXPECT_EQ(common::TrimLeft(kFullWidthSpace + "\xA1"), "\xA1");
   EXPECT_EQ(common::Trim(""), "");
 
   // 啊 is B0 A1: followed by a stray A1 the last two bytes are no full-width space.
