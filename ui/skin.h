@@ -11,7 +11,11 @@
 // Texts are GBK (common::Text). Only the UI thread may call into this layer.
 #pragma once
 
+#include <QColor>
+#include <QCursor>
+#include <QFont>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -24,6 +28,7 @@
 #include "common/text.h"
 
 class QString;
+class QMenu;
 
 namespace ui {
 
@@ -40,6 +45,19 @@ constexpr Colour Rgba(int r, int g, int b, int a) {
 // GBK texts to and from the toolkit.
 QString ToQ(const Text& gbk);
 Text FromQ(const QString& text);
+
+// A colour reference 0xAABBGGRR as the toolkit's colour: alpha 0 (none given) and 255 become 254.
+QColor ToQColor(Colour colour);
+// The colour reference of a toolkit colour (its alpha in the top byte).
+Colour FromQColor(const QColor& colour);
+
+// A font of the pack: the family (GBK, e.g. "宋体" or "微软雅黑") at a pixel size, falling back to
+// the platform's CJK family when the family is missing. The pack's default is 宋体 12 px.
+QFont SkinFont(const Text& family = {}, int pixelSize = 12);
+
+// A cursor from the bytes of a Windows .cur file (BMP or PNG payload, with its hot spot);
+// nothing for bytes that are no cursor.
+std::optional<QCursor> CursorFromCurBytes(const std::string& bytes);
 
 // Caption-button flags.
 enum CaptionFlag : int {
@@ -58,9 +76,15 @@ constexpr int kEventClick = 7;
 class SkinWindow;
 
 // Base of every drawn element: an id, a place, visibility.
+//
+// An element is owned by whoever created it. Its widget is a child of the window: deleting the
+// element deletes the widget, and an element that outlives its window is harmless (its calls
+// then do nothing).
 class Element {
  public:
-  virtual ~Element() = default;
+  virtual ~Element();
+  Element(const Element&) = delete;
+  Element& operator=(const Element&) = delete;
   int Id() const { return id_; }
   QWidget* Widget() const { return widget_; }
   void SetVisible(bool visible);
@@ -76,8 +100,15 @@ class Element {
   SkinWindow* window_;
   QWidget* widget_;
   int id_;
+  bool Alive() const { return !widgetGuard_.isNull(); }
+
+ private:
+  QPointer<QWidget> widgetGuard_;
+  QPointer<SkinWindow> windowGuard_;
+  Text tip_;
 };
 
+// Colour getters of the elements return the colour reference as it was given.
 class Button : public Element {
  public:
   Button(SkinWindow* window, const Text& text, int x, int y, int width, int height);
@@ -97,6 +128,10 @@ class EditBox : public Element {
   // 0: none; 4: a dashed one-pixel frame, black at alpha 90.
   void SetBorderStyle(int style);
   void SetColours(Colour text, Colour background);
+  int BorderStyle() const;
+  // The colours as given (defaults: text black at alpha 230 on white at alpha 160).
+  Colour TextColour() const;
+  Colour BackgroundColour() const;
 };
 
 class Label : public Element {
@@ -206,8 +241,13 @@ class SkinWindow : public QWidget {
   // Redraw from new picture bytes; the theme colour is taken from the new picture.
   void Redraw(const std::string& pictureBytes);
   bool HasSkinPicture() const;
-  // The given colour, or the pixel at 85 % of the picture's width and height.
+  // The theme colour: the pixel at 85 % of the skin picture's width and height; without a
+  // picture the background colour (white when none was given).
   Colour ThemeColour() const;
+  // The background colour drawn where there is no picture (white when none was given).
+  Colour BackgroundColour() const;
+  // Height of the caption bar in pixels.
+  static constexpr int kCaptionHeight = 28;
 
   void SetTitle(const Text& title);
   Text Title() const;
@@ -252,6 +292,7 @@ class SkinWindow : public QWidget {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   struct Impl;
@@ -272,8 +313,16 @@ class PopupMenu {
   bool IsItemEnabled(const Text& text) const;
   // Opens at a screen position and returns at once; the choice is carried out later.
   void Popup(QPoint screenPosition);
-  // As if the user chose the item (queued like a real choice).
+  // As if the user chose the item (queued like a real choice). A disabled or unknown item does
+  // nothing; an open menu closes.
   void Choose(const Text& text);
+  bool IsOpen() const;
+  // The toolkit menu (for looks and tests).
+  QMenu* Menu() const;
+  // The menu most recently opened with Popup() that still exists, or nullptr (for tests).
+  static PopupMenu* LastOpened();
+  // Forgets the last opened menu (tests start from a clean state).
+  static void ClearLastOpened();
 
  private:
   struct Impl;
