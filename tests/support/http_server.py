@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""A scripted HTTP server on loopback for the network tests.
+
+Usage: http_server.py ROUTES LOG
+
+It listens on 127.0.0.1 at a port the system chooses and prints "PORT <number>" on its standard
+output. It ends when its standard input is closed (the test that started it has ended).
+
+ROUTES is re-read for every request, so a test may change the answers while the server runs.
+It holds records of the form
+
+    ROUTE <mode> <target length> <data length>\n<target bytes><data bytes>
+
+mode "raw" sends the data bytes exactly as they are (with "{PORT}" replaced by the port);
+"hang" reads the request and never answers; "drop" reads the request and closes the
+connection without an answer. A target ending in "*" matches every request target that begins
+with the text before the "*"; an exact target wins over such a prefix, a longer prefix over a
+shorter one. Requests without a route get a 404 answer.
+
+Every request, read completely (its head and a body of Content-Length bytes), is appended to LOG
+before it is answered (a TLS handshake as the three bytes "TLS"), as
+
+    REQUEST <length>\n<request bytes>\n
+
+A connection stays open for further requests after a raw answer that gives a Content-Length and
+does not say "Connection: close".
+"""
+
+import os
+import socket
+import sys
+import threading
+
+ROUTES_PATH = sys.argv[1]
+LOG_PATH = sys.argv[2]
+LOG_LOCK = threading.Lock()
+PORT = 0
+
+
+def load_routes():
+    routes = {}
+    try:
+        with open(ROUTES_PATH, "rb") as f:
+            data = f.read()
+    except OSError:
+        return routes
+    pos = 0
+    while pos < len(data):
+        end = data.index(b"\n", pos)
+        fields = data[pos:end].split(b" ")
+        mode = fields[1].decode()
+        key_len, data_len = int(fields[2]), int(fields[3])
+        pos = end + 1
+        key = data[pos:pos + key_len]
+        pos += key_len
+        routes[key] = (mode, data[pos:pos + data_len])
+        pos += data_len
+    return routes
+
+
+def find_route(routes, target):
+    if target in routes:
+        return routes[target]
+    best = None
+    for key, value in routes.items():
+        if key.endswith(b"*") and target.startswith(key[:-1]):
+            if best is None or len(key) > len(best[0]):
+                best = (key, value)
+    if best is not None:
+        return best[1]
+    return ("raw", b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+
+
+def header_value(head, name):
+    for line in head.split(b"\r\n")[1:]:
+        key, sep, value = line.partition(b":")
+        if sep and key.strip().lower() == name:
+            return value.strip()
+    return None
+
+
+def read_request(conn, pending):
+    """Returns (request bytes, rest) or (None, rest) when the peer went away. A TLS handshake
+    (a client that took the server for an https one) is returned as the request b"TLS"."""
+    while b"\r\n\r\n" not in pending:
+        if pending.startswith(b"\x16\x03"):
+            return b"TLS", b""
+        chunk = conn.recv(65536)
+        if not chunk:
+            return None, pending
+        pending += chunk
+    head_end = pending.index(b"\r\n\r\n") + 4
+    head = pending[:head_end]
+    length = header_value(head, b"content-length")
+    need = head_end + (int(length) if length is not None else 0)
+    while len(pending) < need:
+        chunk = conn.recv(65536)
+        if not chunk:
+            return None, pending
+        pending += chunk
+    return pending[:need], pending[need:]
+
+
+def log_request(request):
+    with LOG_LOCK:
+        with open(LOG_PATH, "ab") as f:
+            f.write(b"REQUEST %d\n" % len(request))
+            f.write(request)
+            f.write(b"\n")
+            f.flush()
+
+
+def keeps_alive(response):
+    head = response.split(b"\r\n\r\n", 1)[0]
+    connection = header_value(head, b"connection")
+    if connection is not None and connection.lower() == b"close":
+        return False
+    return header_value(head, b"content-length") is not None
+
+
+def wait_for_peer_to_leave(conn):
+    try:
+        while conn.recv(65536):
+            pass
+    except OSError:
+        pass
+
+
+def serve_connection(conn):
+    pending = b""
+    try:
+        while True:
+            request, pending = read_request(conn, pending)
+            if request is None:
+                return
+            log_request(request)
+            if request == b"TLS":
+                return
+            target = request.split(b"\r\n", 1)[0].split(b" ")
+            target = target[1] if len(target) > 1 else b""
+            mode, data = find_route(load_routes(), target)
+            if mode == "hang":
+                wait_for_peer_to_leave(conn)
+                return
+            if mode == "drop":
+                return
+            response = data.replace(b"{PORT}", str(PORT).encode())
+            conn.sendall(response)
+            if not keeps_alive(response):
+                return
+    except OSError:
+        pass
+    finally:
+        try:
+            conn.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        conn.close()
+
+
+def accept_loop(listener):
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve_connection, args=(conn,), daemon=True).start()
+
+
+def main():
+    global PORT
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    PORT = listener.getsockname()[1]
+    threading.Thread(target=accept_loop, args=(listener,), daemon=True).start()
+    sys.stdout.write("PORT %d\n" % PORT)
+    sys.stdout.flush()
+    # The test that started the server holds the other end of standard input.
+    while sys.stdin.buffer.read(1):
+        pass
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()
