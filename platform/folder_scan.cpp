@@ -23,12 +23,12 @@ bool IsAscii(std::string_view text) {
 }
 
 // Equal characters at the given offsets of a pattern and a name, each `length` bytes long.
+// Only a single-byte character folds case: the second byte of a double-byte character may lie
+// in the ASCII letter range and is compared as it is.
 bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
               std::size_t length) {
-  for (std::size_t k = 0; k < length; ++k) {
-    if (FoldAscii(pattern[p + k]) != FoldAscii(name[n + k])) return false;
-  }
-  return true;
+  if (length == 1) return FoldAscii(pattern[p]) == FoldAscii(name[n]);
+  return pattern.substr(p, length) == name.substr(n, length);
 }
 
 // Local time of a file time. The time zone is read once per process: with TZ unset, each
@@ -47,6 +47,7 @@ bool LocalDate(time_t when, int& year, int& month, int& day) {
 }  // namespace
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") pattern = "*";  // every name, with or without a dot
   // Greedy matching with one back-track point for the last "*" seen.
   std::size_t p = 0;
   std::size_t n = 0;
