@@ -1,0 +1,35 @@
+// Velmora: the start window and its version gate, then the launcher and the cleanup window until
+// the launcher's "退出所有程序" ends the program.
+#include <QApplication>
+#include <QFont>
+#include <QStringList>
+
+#include "ui/skin.h"
+#include "velmora/cleanup/cleanup_window.h"
+#include "velmora/startup/start_window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Velmora"));
+  // Closing the last visible window (the cleanup window hides itself) never ends the program;
+  // only the launcher's menu and the update path do.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // The pack's default font, with a CJK family behind it for every character it lacks.
+  QFont font = ui::SkinFont();
+  QStringList families = font.families();
+  for (const char* fallback : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Droid Sans Fallback"}) {
+    if (!families.contains(QLatin1String(fallback))) families << QLatin1String(fallback);
+  }
+  font.setFamilies(families);
+  QApplication::setFont(font);
+
+  int exitCode = 0;
+  {
+    velmora::StartUp startUp;
+    startUp.Run();
+    exitCode = startUp.Ended() ? startUp.ExitCode() : QApplication::exec();
+    velmora::CleanupWindow::Unload();
+  }
+  return exitCode;
+}
