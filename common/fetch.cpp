@@ -23,16 +23,16 @@ constexpr std::size_t kRawHeaderBuffer = 5000;
 constexpr int kMaxAutoRedirects = 10;
 
 // ---------------------------------------------------------------------------------------------
-// Limits
+// Settings
 
-std::mutex& LimitsMutex() {
+std::mutex& SettingsMutex() {
   static std::mutex mutex;
   return mutex;
 }
 
-detail::FetchLimits& Limits() {
-  static detail::FetchLimits limits;
-  return limits;
+detail::FetchSettings& Settings() {
+  static detail::FetchSettings settings;
+  return settings;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -213,14 +213,14 @@ struct Answer {
   bool bodyTooLong = false;
 };
 
-Answer Perform(CURL* handle, const Request& request, const detail::FetchLimits& limits) {
+Answer Perform(CURL* handle, const Request& request, const detail::FetchSettings& settings) {
   Answer answer;
   bool listFailed = false;
   auto headerList = HeaderList(*request.headers, &listFailed);
   if (listFailed) return answer;
 
   Transfer transfer;
-  transfer.maxBody = limits.maxBodyBytes;
+  transfer.maxBody = settings.maxBodyBytes;
 
   curl_easy_setopt(handle, CURLOPT_URL, request.address.c_str());
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -235,9 +235,9 @@ Answer Perform(CURL* handle, const Request& request, const detail::FetchLimits& 
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, OnRequestStart);
   curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.noDataSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, settings.noDataSeconds);
   // An empty proxy text also keeps proxies named by the environment out: the request is direct.
   curl_easy_setopt(handle, CURLOPT_PROXY, request.proxy.c_str());
 
@@ -248,6 +248,9 @@ Answer Perform(CURL* handle, const Request& request, const detail::FetchLimits& 
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(kMaxAutoRedirects));
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   }
+
+  if (!settings.trustedCertificates.empty())
+    curl_easy_setopt(handle, CURLOPT_CAINFO, settings.trustedCertificates.c_str());
 
   if (request.useCookieStore) {
     if (CURLSH* store = CookieStore()) {
@@ -297,15 +300,15 @@ bool DeclaresUtf8(std::string_view body, const Text& rawHeaders) {
 
 namespace detail {
 
-FetchLimits CurrentFetchLimits() {
-  std::lock_guard lock(LimitsMutex());
-  return Limits();
+FetchSettings CurrentFetchSettings() {
+  std::lock_guard lock(SettingsMutex());
+  return Settings();
 }
 
-FetchLimits SetFetchLimits(const FetchLimits& limits) {
-  std::lock_guard lock(LimitsMutex());
-  FetchLimits previous = Limits();
-  Limits() = limits;
+FetchSettings SetFetchSettings(const FetchSettings& settings) {
+  std::lock_guard lock(SettingsMutex());
+  FetchSettings previous = Settings();
+  Settings() = settings;
   return previous;
 }
 
@@ -333,7 +336,7 @@ std::string FetchPage(const Text& url, std::optional<int> method, std::optional<
 
   bool cookiesSupplied = cookies != nullptr;
   bool proxySupplied = proxy != nullptr;
-  const detail::FetchLimits limits = detail::CurrentFetchLimits();
+  const detail::FetchSettings settings = detail::CurrentFetchSettings();
 
   Text address = url;
   // An unfollowed 301 answer leads to a follow-up request; the chain is bounded.
@@ -390,7 +393,7 @@ std::string FetchPage(const Text& url, std::optional<int> method, std::optional<
     if (post && bytesToPost.empty()) bytesToPost = textToPost;
     request.postBytes = &bytesToPost;
 
-    Answer answer = Perform(handle.get(), request, limits);
+    Answer answer = Perform(handle.get(), request, settings);
     handle.reset();
 
     // Raw headers: 5000 spaces unless a complete answer fits the buffer with its zero byte.
@@ -411,7 +414,7 @@ std::string FetchPage(const Text& url, std::optional<int> method, std::optional<
 
     const Text status = TextBetween(raw, "HTTP/1.1 ", " Moved");
     if (status == "301") {
-      if (followUps >= limits.maxFollowUps) return {};
+      if (followUps >= settings.maxFollowUps) return {};
       address = target + UrlPath(address);
       target.clear();
       // In the follow-up every optional argument counts as supplied.

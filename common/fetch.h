@@ -75,17 +75,19 @@ Text RemoveDuplicateItems(const Text& text, const Text& separator);
 
 namespace detail {
 
-// Limits that keep a request from blocking its thread for ever. Tests lower them.
-struct FetchLimits {
+// Limits that keep a request from blocking its thread for ever, and the certificates trusted for
+// https. Tests lower the limits and bring their own certificate authority.
+struct FetchSettings {
   long connectTimeoutSeconds = 15;        // connecting, name lookup included
   long noDataSeconds = 30;                // a transfer that moves no byte for this long ends
   std::size_t maxBodyBytes = 64u << 20;   // a longer body is a failure (empty result)
   int maxFollowUps = 20;                  // unfollowed 301 answers followed here, in a row
+  std::string trustedCertificates;        // PEM file; empty: the system's certificates
 };
 
-FetchLimits CurrentFetchLimits();
-// Replaces the limits for every later request; returns the previous ones.
-FetchLimits SetFetchLimits(const FetchLimits& limits);
+FetchSettings CurrentFetchSettings();
+// Replaces the settings for every later request; returns the previous ones.
+FetchSettings SetFetchSettings(const FetchSettings& settings);
 
 }  // namespace detail
 

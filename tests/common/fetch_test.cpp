@@ -22,18 +22,20 @@ const Text kDefaultAgent =
     ".NET CLR 3.0.04506.648; .NET CLR 3.5.21022)";
 const Text kSpaces(5000, ' ');
 
-// Lowers the limits for one test, so that giving up on a silent server takes a second.
-class ScopedLimits {
+// Changes the fetch settings for one test: lower limits, so that giving up on a silent server
+// takes a second, or the test's own certificate authority.
+class ScopedSettings {
  public:
-  explicit ScopedLimits(detail::FetchLimits limits) : previous_(detail::SetFetchLimits(limits)) {}
-  ~ScopedLimits() { detail::SetFetchLimits(previous_); }
+  explicit ScopedSettings(const detail::FetchSettings& settings)
+      : previous_(detail::SetFetchSettings(settings)) {}
+  ~ScopedSettings() { detail::SetFetchSettings(previous_); }
 
  private:
-  detail::FetchLimits previous_;
+  detail::FetchSettings previous_;
 };
 
-detail::FetchLimits QuickLimits() {
-  detail::FetchLimits limits;
+detail::FetchSettings QuickLimits() {
+  detail::FetchSettings limits;
   limits.connectTimeoutSeconds = 2;
   limits.noDataSeconds = 1;
   return limits;
@@ -305,7 +307,7 @@ TEST_F(FetchTest, ProxyTextSendsPlainRequestsThroughThatProxy) {
 
 TEST_F(FetchTest, HttpsAddressesSpeakTls) {
   // The server is a plain one; it only notes that a TLS handshake arrived.
-  ScopedLimits quick(QuickLimits());
+  ScopedSettings quick(QuickLimits());
   const Text url = "HTTPS://127.0.0.1:" + std::to_string(server.Port()) + "/s";
   Call call = Get(url);
   EXPECT_EQ(call.body, "");
@@ -313,6 +315,32 @@ TEST_F(FetchTest, HttpsAddressesSpeakTls) {
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].raw, "TLS");
+}
+
+TEST_F(FetchTest, HttpsChecksTheCertificateAndMayBeReachedByRedirection) {
+  HttpServer secure(/*https=*/true);
+  ASSERT_TRUE(secure.Running()) << "openssl or python3 could not start the https server";
+  secure.Answer("/s?x=1", Ok("secret"));
+  {
+    // The system's certificates do not know the test's own one: no answer.
+    ScopedSettings quick(QuickLimits());
+    Call call = Get(secure.Url("/s?x=1"));
+    EXPECT_EQ(call.body, "");
+    EXPECT_EQ(call.raw, kSpaces);
+  }
+  detail::FetchSettings settings;
+  settings.trustedCertificates = secure.CertificatePath();
+  ScopedSettings trusted(settings);
+  Call call = Get(secure.Url("/s?x=1"));
+  EXPECT_EQ(call.body, "secret");
+  EXPECT_EQ(call.raw, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n");
+  ASSERT_FALSE(secure.Requests().empty());
+  EXPECT_EQ(secure.Requests().back().line, "GET /s?x=1 HTTP/1.1");
+
+  // A plain address that moves to https is followed there.
+  server.Answer("/up", HttpServer::Response("HTTP/1.1 302 Found",
+                                            {"Location: " + secure.Url("/s?x=1")}, ""));
+  EXPECT_EQ(FetchPage(server.Url("/up")), "secret");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -419,9 +447,9 @@ TEST_F(FetchTest, Utf8PagesAreConvertedByDeclarationPlaceOrHeaders) {
 }
 
 TEST_F(FetchTest, BodyLongerThanTheLimitIsAFailure) {
-  detail::FetchLimits limits;
+  detail::FetchSettings limits;
   limits.maxBodyBytes = 1000;
-  ScopedLimits small(limits);
+  ScopedSettings small(limits);
   struct Case {
     std::size_t length;
     bool kept;
@@ -592,7 +620,7 @@ TEST_F(FetchTest, FollowUpOfAMovedAnswerTreatsCookiesAsSupplied) {
 // Failures
 
 TEST_F(FetchTest, NoAnswerGivesEmptyBytesAndSpaces) {
-  ScopedLimits quick(QuickLimits());
+  ScopedSettings quick(QuickLimits());
   server.Hang("/hang");
   server.Drop("/drop");
   const Text unreachable = "http://127.0.0.1:" + std::to_string(test_support::UnusedPort()) + "/";

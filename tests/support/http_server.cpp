@@ -84,7 +84,7 @@ std::vector<std::string> HttpRequest::HeaderValues(std::string_view name) const 
   return values;
 }
 
-HttpServer::HttpServer() {
+HttpServer::HttpServer(bool https) : https_(https) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
                         "/velmora-http-XXXXXX";
@@ -93,6 +93,17 @@ HttpServer::HttpServer() {
   routesPath_ = dir_ + "/routes";
   logPath_ = dir_ + "/requests";
   WriteRoutes();
+
+  std::string keyPath;
+  if (https_) {
+    certificatePath_ = dir_ + "/certificate.pem";
+    keyPath = dir_ + "/key.pem";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        keyPath + "' -out '" + certificatePath_ + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return;
+  }
 
   int toServer[2];
   int fromServer[2];
@@ -110,8 +121,12 @@ HttpServer::HttpServer() {
     dup2(fromServer[1], 1);
     const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (err >= 0) dup2(err, 2);
-    execlp("python3", "python3", script.c_str(), routesPath_.c_str(), logPath_.c_str(),
-           static_cast<char*>(nullptr));
+    if (https_)
+      execlp("python3", "python3", script.c_str(), routesPath_.c_str(), logPath_.c_str(),
+             certificatePath_.c_str(), keyPath.c_str(), static_cast<char*>(nullptr));
+    else
+      execlp("python3", "python3", script.c_str(), routesPath_.c_str(), logPath_.c_str(),
+             static_cast<char*>(nullptr));
     _exit(127);
   }
   close(toServer[0]);
@@ -150,7 +165,8 @@ HttpServer::~HttpServer() {
 }
 
 std::string HttpServer::Url(std::string_view target) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
+  return (https_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) +
+         std::string(target);
 }
 
 void HttpServer::Answer(std::string_view target, std::string_view response) {

@@ -25,16 +25,19 @@ struct HttpRequest {
 
 class HttpServer {
  public:
-  // Starts the server; Running() tells whether that worked.
-  HttpServer();
+  // Starts the server; Running() tells whether that worked. An https server makes its own
+  // certificate for 127.0.0.1 (with openssl), which a client must be told to trust.
+  explicit HttpServer(bool https = false);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by the target.
+  // "http://127.0.0.1:<port>" (or "https://…") followed by the target.
   std::string Url(std::string_view target = "/") const;
+  // The PEM file of an https server's certificate; empty for a plain server.
+  const std::string& CertificatePath() const { return certificatePath_; }
 
   // The answer for a request target (path and query as sent): these exact bytes, in which
   // "{PORT}" stands for the server's port. A target ending in "*" matches by prefix.
@@ -59,6 +62,8 @@ class HttpServer {
   std::string dir_;
   std::string routesPath_;
   std::string logPath_;
+  std::string certificatePath_;
+  bool https_ = false;
   std::map<std::string, std::pair<std::string, std::string>> routes_;
   pid_t pid_ = -1;
   int stdinFd_ = -1;

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A scripted HTTP server on loopback for the network tests.
 
-Usage: http_server.py ROUTES LOG
+Usage: http_server.py ROUTES LOG [CERTIFICATE KEY]
 
+With a certificate and its key (PEM files) it speaks https, else plain http.
 It listens on 127.0.0.1 at a port the system chooses and prints "PORT <number>" on its standard
 output. It ends when its standard input is closed (the test that started it has ended).
 
@@ -28,6 +29,7 @@ does not say "Connection: close".
 
 import os
 import socket
+import ssl
 import sys
 import threading
 
@@ -35,6 +37,10 @@ ROUTES_PATH = sys.argv[1]
 LOG_PATH = sys.argv[2]
 LOG_LOCK = threading.Lock()
 PORT = 0
+TLS = None
+if len(sys.argv) > 4:
+    TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    TLS.load_cert_chain(sys.argv[3], sys.argv[4])
 
 
 def load_routes():
@@ -83,7 +89,7 @@ def read_request(conn, pending):
     """Returns (request bytes, rest) or (None, rest) when the peer went away. A TLS handshake
     (a client that took the server for an https one) is returned as the request b"TLS"."""
     while b"\r\n\r\n" not in pending:
-        if pending.startswith(b"\x16\x03"):
+        if TLS is None and pending.startswith(b"\x16\x03"):
             return b"TLS", b""
         chunk = conn.recv(65536)
         if not chunk:
@@ -129,6 +135,8 @@ def wait_for_peer_to_leave(conn):
 def serve_connection(conn):
     pending = b""
     try:
+        if TLS is not None:
+            conn = TLS.wrap_socket(conn, server_side=True)
         while True:
             request, pending = read_request(conn, pending)
             if request is None:
@@ -148,7 +156,7 @@ def serve_connection(conn):
             conn.sendall(response)
             if not keeps_alive(response):
                 return
-    except OSError:
+    except (OSError, ssl.SSLError):
         pass
     finally:
         try:
