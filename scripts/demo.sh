@@ -14,6 +14,8 @@ export VELMORA_RELEASE_URL="${VELMORA_RELEASE_URL:-http://127.0.0.1:9/}"
 cd build/bin
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the demo's package scan on the command line instead."
-  exec ./velmora-cli scan --data 皮肤图片 'Z:\'"${demo#/}/game/ImagePacks2"
+  # D:\game is the game folder that the demo prefix's registry names (dosdevices/d: is build/demo).
+  echo "velmora-cli scan 'D:\game\ImagePacks2'   (name, label, date of each unofficial package)"
+  exec ./velmora-cli scan --data 皮肤图片 'D:\game\ImagePacks2'
 fi
 exec ./Velmora
