@@ -78,8 +78,10 @@ struct ListDeleter {
 // One transfer: what the callbacks collect.
 
 struct Transfer {
-  Text headers;           // the current response's status and header lines, CRLF form
+  Text headers;              // the current response's status and header lines, CRLF form
   bool headersDone = false;  // the empty line after them has arrived
+  bool redirects = false;    // a redirect answer with a Location line
+  bool following = false;    // redirect answers are followed automatically
   std::string body;
   std::size_t maxBody = 0;
   bool bodyTooLong = false;
@@ -87,8 +89,11 @@ struct Transfer {
   void StartResponse() {
     headers.clear();
     headersDone = false;
+    redirects = false;
     body.clear();
   }
+  // The library goes on to the Location of this answer: it is not the final one.
+  bool AwaitsFollowUp() const { return following && redirects; }
 };
 
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
@@ -102,7 +107,15 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
   } else if (transfer->headersDone) {
     return length;  // trailer lines after the body
   }
-  if (line.empty()) transfer->headersDone = true;
+  if (line.empty()) {
+    transfer->headersDone = true;
+    const std::size_t space = transfer->headers.find(' ');
+    const bool redirectStatus =
+        space != std::string::npos && transfer->headers.compare(space + 1, 1, "3") == 0;
+    if (!redirectStatus) transfer->redirects = false;
+  } else if (StartsWith(line, "Location:", true)) {
+    transfer->redirects = true;
+  }
   transfer->headers.append(line);
   transfer->headers.append("\r\n");
   return length;
@@ -221,6 +234,7 @@ Answer Perform(CURL* handle, const Request& request, const detail::FetchSettings
 
   Transfer transfer;
   transfer.maxBody = settings.maxBodyBytes;
+  transfer.following = !request.noAutoRedirect;
 
   curl_easy_setopt(handle, CURLOPT_URL, request.address.c_str());
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -270,7 +284,10 @@ Answer Perform(CURL* handle, const Request& request, const detail::FetchSettings
 
   const CURLcode code = curl_easy_perform(handle);
   answer.bodyTooLong = transfer.bodyTooLong;
-  answer.sent = transfer.headersDone && !IsSendFailure(code);
+  // A redirect answer that was to be followed when the transfer failed is no answer either: the
+  // request to its Location got none.
+  answer.sent = transfer.headersDone && !IsSendFailure(code) &&
+                !(code != CURLE_OK && transfer.AwaitsFollowUp());
   if (answer.sent) {
     answer.headers = std::move(transfer.headers);
     // A read error ends the body like its end: what arrived is kept.

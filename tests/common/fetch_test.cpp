@@ -624,7 +624,13 @@ TEST_F(FetchTest, NoAnswerGivesEmptyBytesAndSpaces) {
   server.Hang("/hang");
   server.Drop("/drop");
   const Text unreachable = "http://127.0.0.1:" + std::to_string(test_support::UnusedPort()) + "/";
-  for (const Text& url : {server.Url("/hang"), server.Url("/drop"), unreachable}) {
+  // A redirect to a dead end is no answer either, not the redirect answer.
+  server.Answer("/to-hang", HttpServer::Response("HTTP/1.1 302 Found", {"Location: /hang"}, ""));
+  server.Answer("/to-nowhere",
+                HttpServer::Response("HTTP/1.1 301 Moved Permanently",
+                                     {"Location: " + unreachable + "gone"}, "moved"));
+  for (const Text& url : {server.Url("/hang"), server.Url("/drop"), unreachable,
+                          server.Url("/to-hang"), server.Url("/to-nowhere")}) {
     SCOPED_TRACE(url);
     Call call;
     call.received = "old=1; ";
