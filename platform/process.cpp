@@ -60,24 +60,36 @@ bool IsEnded(int folder) {
   return state == 'Z' || state == 'X';
 }
 
+// The kernel keeps at most this many bytes of an executable's name in comm.
+constexpr std::size_t kCommLength = 15;
+
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
 bool ProcessMatches(int folder, std::string_view wanted) {
-  char buffer[4096];
-  // comm: the kernel's name of the executable, cut at 15 bytes.
-  std::size_t size = ReadSmall(folder, "comm", buffer, sizeof buffer);
-  std::string_view comm(buffer, size);
+  char commBuffer[64];
+  std::string_view comm(commBuffer, ReadSmall(folder, "comm", commBuffer, sizeof commBuffer));
   if (!comm.empty() && comm.back() == '\n') comm.remove_suffix(1);
-  if (EqualsIgnoringAsciiCase(comm, wanted)) return !IsEnded(folder);
 
   // argv[0]: its base name, with either separator (Wine shows Windows paths there).
-  size = ReadSmall(folder, "cmdline", buffer, sizeof buffer);
-  std::string_view argv0(buffer, size);
+  char buffer[4096];
+  std::string_view argv0(buffer, ReadSmall(folder, "cmdline", buffer, sizeof buffer));
   if (const std::size_t end = argv0.find('\0'); end != std::string_view::npos) {
     argv0 = argv0.substr(0, end);
   }
   if (const std::size_t slash = argv0.find_last_of("/\\"); slash != std::string_view::npos) {
     argv0.remove_prefix(slash + 1);
   }
-  return EqualsIgnoringAsciiCase(argv0, wanted) && !IsEnded(folder);
+
+  bool matches = EqualsIgnoringAsciiCase(argv0, wanted);
+  if (!matches && EqualsIgnoringAsciiCase(comm, wanted)) {
+    // A comm of full length may be the cut form of a longer name; argv[0] then tells which.
+    const bool cut = comm.size() == kCommLength && argv0.size() > kCommLength &&
+                     StartsWithIgnoringAsciiCase(argv0, comm);
+    matches = !cut;
+  }
+  return matches && !IsEnded(folder);
 }
 
 }  // namespace

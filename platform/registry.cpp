@@ -200,20 +200,37 @@ std::string ExpandVariables(std::string_view text) {
   return out;
 }
 
-// The value of one value line, or nothing when the line is not "name"=data of a text type.
-std::optional<std::string> ParseTextData(std::string_view data) {
-  bool expand = false;
-  if (data.substr(0, 7) == "str(2):") {
-    expand = true;
-    data.remove_prefix(7);
-  } else if (data.substr(0, 7) == "str(1):") {
-    data.remove_prefix(7);
+// What the data part of a value line (after "=") holds.
+struct ValueData {
+  bool wellFormed = false;
+  std::optional<std::string> text;  // REG_SZ, or REG_EXPAND_SZ already expanded
+};
+
+ValueData ParseData(std::string_view data) {
+  ValueData result;
+  int type = 1;
+  if (data.substr(0, 4) == "str(") {
+    const std::size_t close = data.find("):");
+    if (close == std::string_view::npos) return result;
+    type = 0;
+    for (char c : data.substr(4, close - 4)) {
+      if (c < '0' || c > '9') return result;
+      type = type * 10 + (c - '0');
+      if (type > 0xFFFF) return result;
+    }
+    data.remove_prefix(close + 2);
+  } else if (data.substr(0, 6) == "dword:" || data.substr(0, 3) == "hex") {
+    result.wellFormed = true;  // numbers and binary data are no text
+    return result;
   }
-  if (data.empty() || data.front() != '"') return std::nullopt;
+  if (data.empty() || data.front() != '"') return result;
   std::size_t pos = 1;
   std::string value;
-  if (!ParseEscaped(data, pos, '"', value)) return std::nullopt;
-  return expand ? ExpandVariables(value) : value;
+  if (!ParseEscaped(data, pos, '"', value)) return result;
+  result.wellFormed = true;
+  if (type == 1) result.text = std::move(value);
+  if (type == 2) result.text = ExpandVariables(value);
+  return result;
 }
 
 fs::path RegistryFile() {
@@ -257,8 +274,10 @@ std::optional<std::string> FindValue(std::istream& in, const std::string& folded
     }
     if (pos >= view.size() || view[pos] != '=') continue;
     if (FoldAscii(parsed) != foldedName) continue;
-    // The first line of the value decides, as a second one would not be written by Wine.
-    return ParseTextData(view.substr(pos + 1)).value_or(std::string());
+    // The first well-formed line of the value decides; Wine never writes a second one.
+    ValueData data = ParseData(view.substr(pos + 1));
+    if (!data.wellFormed) continue;  // malformed line
+    return data.text.value_or(std::string());
   }
   return std::nullopt;
 }

@@ -64,8 +64,8 @@ bool IsAsciiHexDigit(char32_t c) {
 
 }  // namespace
 
-TempDir::TempDir(std::string_view label) {
-  std::string pattern = "/tmp/" + std::string(label) + "-XXXXXX";
+TempDir::TempDir(std::string_view label, const fs::path& parent) {
+  std::string pattern = (parent / (std::string(label) + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "cannot make a temporary folder: " << std::strerror(errno);
     return;
@@ -241,7 +241,7 @@ void SetModifiedTime(const fs::path& path, int year, int month, int day, int hou
   }
 }
 
-FakeProcess::FakeProcess(const std::string& name) {
+FakeProcess::FakeProcess(const std::string& name, const std::string& argv0) {
   if (dir_.path().empty()) return;
   const fs::path program = dir_ / name;
   std::error_code error;
@@ -252,8 +252,9 @@ FakeProcess::FakeProcess(const std::string& name) {
     return;
   }
   const std::string file = program.string();
+  std::string first = argv0.empty() ? file : argv0;
   std::string argument = "60";
-  char* const argv[] = {const_cast<char*>(file.c_str()), argument.data(), nullptr};
+  char* const argv[] = {first.data(), argument.data(), nullptr};
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << std::strerror(errno);

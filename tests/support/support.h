@@ -18,10 +18,11 @@
 
 namespace support {
 
-// A new, empty folder /tmp/<label>-XXXXXX, removed with everything in it on destruction.
+// A new, empty folder /tmp/<label>-XXXXXX (or <parent>/<label>-XXXXXX), removed with everything
+// in it on destruction.
 class TempDir {
  public:
-  explicit TempDir(std::string_view label = "velmora");
+  explicit TempDir(std::string_view label = "velmora", const std::filesystem::path& parent = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -124,10 +125,11 @@ void SetModifiedTime(const std::filesystem::path& path, int year, int month, int
 
 // A running copy of /bin/sleep named `name` (argument 60), in its own temporary folder. The
 // process has executed when the constructor returns, so /proc already shows its name. It is
-// killed and reaped on destruction.
+// killed and reaped on destruction. argv0, when given, replaces the program path as argv[0]
+// (Wine shows the Windows path of the program there, "C:\Games\DNF.exe").
 class FakeProcess {
  public:
-  explicit FakeProcess(const std::string& name);
+  explicit FakeProcess(const std::string& name, const std::string& argv0 = {});
   ~FakeProcess();
   FakeProcess(const FakeProcess&) = delete;
   FakeProcess& operator=(const FakeProcess&) = delete;
