@@ -297,6 +297,13 @@ TEST_F(FetchTest, ProxyTextSendsPlainRequestsThroughThatProxy) {
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests()[0].line, "GET http://site.invalid/x HTTP/1.1");
 
+  // A query straight after a host without port stays out of the host and is not sent.
+  proxy.Answer("http://site.invalid/", Ok("root via proxy"));
+  EXPECT_EQ(FetchPage("http://Site.invalid?q=1", std::nullopt, std::nullopt, nullptr, nullptr,
+                      nullptr, nullptr, std::nullopt, nullptr, &proxyText),
+            "root via proxy");
+  EXPECT_EQ(proxy.Requests().back().line, "GET http://site.invalid/ HTTP/1.1");
+
   // An empty proxy text is a direct request.
   server.Answer("/direct", Ok("direct"));
   const Text empty;
