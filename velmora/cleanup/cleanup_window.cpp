@@ -203,7 +203,11 @@ bool CleanupWindow::OnCleanupWindowCreated() {
     return false;
   }
 
-  window->SetFilesDroppedHandler([this](const Text& paths) { OnFilesDropped(paths); });
+  // The drop is taken after the drop event has returned, so that the boxes it may show never run
+  // inside the drag-and-drop exchange with the file manager.
+  window->SetFilesDroppedHandler([this](const Text& paths) {
+    QTimer::singleShot(0, parts_->window.get(), [this, paths] { OnFilesDropped(paths); });
+  });
 
   const Text version =
       common::AsText(platform::ReadFileBytes("皮肤图片\\版本.txt"_gbk).value_or(std::string()));

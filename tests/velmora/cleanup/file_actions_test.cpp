@@ -166,7 +166,7 @@ TEST_F(FolderTest, CopyReplacesAndKeepsTheSource) {
   EXPECT_EQ(support::ReadFile(desktop / "c.npk"), "second");
 }
 
-TEST(DropTest, PathsNamesAndThePackageTest) {
+TEST(DropPathTest, PathsNamesAndThePackageTest) {
   const Text drop = "C:\\a\\A.NPK\r\nC:\\a\\readme.txt\r\nb.npk\r\nC:\\地下城\\表.Npk\r\n"_gbk;
   const std::vector<Text> paths = SplitDroppedPaths(drop);
   ASSERT_EQ(paths, (std::vector<Text>{"C:\\a\\A.NPK", "C:\\a\\readme.txt", "b.npk",
@@ -195,7 +195,7 @@ TEST(DropTest, PathsNamesAndThePackageTest) {
   EXPECT_TRUE(SplitDroppedPaths("").empty());
 }
 
-TEST(DropTest, TextsOfTheDrop) {
+TEST(DropPathTest, TextsOfTheDrop) {
   EXPECT_EQ(DropReportText(2, 1), "恭喜你！成功增加：2个,失败：1个"_gbk);
   EXPECT_EQ(DropReportText(0, 12), "恭喜你！成功增加：0个,失败：12个"_gbk);
   EXPECT_EQ(DroppedNoLabelText(), "        未能分析文件"_gbk);
