@@ -106,12 +106,12 @@ QImage DrawSkin() {
       const double y = themePixel.y() + row * kSpacing * 0.866;
       if (x < -5 || y < -5 || x > kSkinWidth + 5 || y > kSkinHeight + 5) continue;
       const double distance = std::hypot(corner.x() - x, corner.y() - y);
-      double radius = 4.6 - distance / 70.0;
-      if (row == 0 && column == 0) radius = std::max(radius, 2.8);
-      if (radius < 0.5) continue;
+      double radius = 3.6 - distance / 80.0;
+      if (row == 0 && column == 0) radius = std::max(radius, 1.6);
+      if (radius < 0.45) continue;
       QColor colour = kTheme;
       // The outer dots fade into the ground so the pattern has no hard edge.
-      if (radius < 2.0) colour.setAlpha(static_cast<int>(90 + radius * 80));
+      if (radius < 1.2) colour.setAlpha(static_cast<int>(60 + radius * 160));
       p.setBrush(colour);
       p.drawEllipse(QPointF(x, y), radius, radius);
     }
@@ -126,10 +126,6 @@ QImage DrawSkin() {
   p.setPen(QPen(QColor(255, 255, 255, 140), 1));
   p.drawLine(QPointF(0, 0.5), QPointF(kSkinWidth, 0.5));
 
-  // A fine frame around the picture, so a window drawn with it has a clean edge.
-  p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(QColor(98, 136, 176, 200), 1));
-  p.drawRect(QRectF(0.5, 0.5, kSkinWidth - 1, kSkinHeight - 1));
   p.end();
 
   // The theme pixel and its neighbours carry the exact theme colour, however a reader rounds
