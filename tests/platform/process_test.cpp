@@ -47,6 +47,7 @@ TEST_P(ProcessLookupTest, ComparesWholeNamesIgnoringCase) {
 
 const std::string kGame = support::UniqueName("dnf");                       // dnf<pid>.exe
 const std::string kLong = support::UniqueName("velmoralonggame");            // over 15 bytes
+const std::string kChinese = support::UniqueName("地下城");                   // UTF-8 on disk
 
 INSTANTIATE_TEST_SUITE_P(
     Names, ProcessLookupTest,
@@ -58,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"shorter_name_asked", kGame, kGame.substr(0, kGame.size() - 1), false},
         LookupCase{"long_name", kLong, Upper(kLong), true},
         LookupCase{"cut_kernel_name_is_no_match", kLong, kLong.substr(0, 15), false},
+        LookupCase{"chinese_name_asked_in_gbk", kChinese, common::Utf8ToGbkText(kChinese), true},
         LookupCase{"empty_name", kGame, "", false}),
     [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.label; });
 
