@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QThread>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <fstream>
@@ -254,6 +255,15 @@ int RunMessageBox(QWidget* owner, const Text& text, int buttonSet, const Text& t
 }  // namespace
 
 int MessageBox(QWidget* owner, const Text& text, int buttonSet, const Text& title) {
+  // Asked from a worker thread, the box opens on the user-interface thread and the worker
+  // waits for the answer.
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() != app->thread()) {
+    int answer = kAnswerCancel;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = MessageBox(owner, text, buttonSet, title); }, Qt::BlockingQueuedConnection);
+    return answer;
+  }
   if (buttonSet < 0 || buttonSet > 5) buttonSet = 0;
   Text shownTitle = common::AsText(title).empty() ? DefaultMessageTitle() : common::AsText(title);
   testing::ShownDialog shown{testing::DialogKind::MessageBox, owner, shownTitle, common::AsText(text),

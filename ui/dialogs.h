@@ -32,6 +32,7 @@ constexpr int kAnswerNo = 6;
 
 // The skinned message box: modal, centred on the screen over its owner (disabled meanwhile).
 // The first button is the default; Enter presses it, Esc closes the box. Default title "提示：".
+// Called from another thread, the box opens on the user-interface thread and the caller waits.
 int MessageBox(QWidget* owner, const Text& text, int buttonSet = 0, const Text& title = {});
 Text DefaultMessageTitle();  // "提示："
 

@@ -169,18 +169,21 @@ void StyleList(detail::ListView* view, const QColor& colour) {
   QColor headerEnd = colour.darker(112);
   headerEnd.setAlpha(210);
   QColor headerText = detail::ContrastColour(colour);
-  QColor selected = colour;
-  selected.setAlpha(165);
-  QColor selectedText = detail::ContrastColour(colour);
+  // The selection must stand out from the rows even when the theme is pale: keep its hue and
+  // bring its lightness down.
+  int hue = colour.hslHue() < 0 ? 210 : colour.hslHue();
+  int saturation = colour.hslSaturation() < 40 ? 40 : colour.hslSaturation();
+  QColor selected = QColor::fromHsl(hue, saturation, std::min(colour.lightness(), 140), 215);
+  QColor selectedText = detail::ContrastColour(selected);
   QColor hover = colour;
-  hover.setAlpha(60);
+  hover.setAlpha(70);
   auto css = [](const QColor& c) {
     return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
   };
   view->setStyleSheet(
       QStringLiteral(
-          "QTableView { background: rgba(255,255,255,110); alternate-background-color: "
-          "rgba(255,255,255,150); color: rgba(0,0,0,235); border: 1px solid rgba(0,0,0,70); "
+          "QTableView { background: rgba(255,255,255,85); alternate-background-color: "
+          "rgba(255,255,255,135); color: rgba(0,0,0,235); border: 1px solid rgba(0,0,0,70); "
           "gridline-color: rgba(0,0,0,25); outline: 0; }"
           "QTableView::item { padding: 0px 4px; border: none; }"
           "QTableView::item:hover { background: %4; }"

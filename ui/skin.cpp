@@ -180,7 +180,13 @@ void SkinButton::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(255, 255, 255, 150), 1));
     p.drawLine(QPointF(r.left() + 3, r.top() + 1), QPointF(r.right() - 3, r.top() + 1));
   }
-  QColor textColour = enabled ? this->textColour : QColor(120, 120, 120, 200);
+  // A pale text colour stays readable on the light face: same hue, darker.
+  QColor textColour = this->textColour;
+  if (textColour.lightness() > 185) {
+    textColour = QColor::fromHsl(textColour.hslHue() < 0 ? 0 : textColour.hslHue(),
+                                 textColour.hslSaturation(), 105, textColour.alpha());
+  }
+  if (!enabled) textColour = QColor(120, 120, 120, 200);
   p.setPen(textColour);
   p.setFont(font());
   QRect textRect = rect();

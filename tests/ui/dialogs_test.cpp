@@ -9,7 +9,10 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -209,6 +212,21 @@ TEST_F(DialogsTest, WithoutAnAnswererTheRealBoxOpens) {
   });
   EXPECT_TRUE(opened);
   EXPECT_TRUE(ui::testing::Shown().empty());
+}
+
+TEST_F(DialogsTest, ABoxAskedFromAWorkerThreadOpensOnTheInterfaceThread) {
+  QThread* asked = nullptr;
+  ui::testing::ScopedAnswerer answerer([&](const ui::testing::ShownDialog&) {
+    asked = QThread::currentThread();
+    return ui::testing::DialogAnswer{ui::kAnswerYes, std::nullopt};
+  });
+  std::atomic<int> answer{-1};
+  std::thread worker([&] { answer = ui::MessageBox(nullptr, "文件已存在，要覆盖吗？"_gbk, 4); });
+  while (answer.load() == -1) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+  EXPECT_EQ(answer.load(), ui::kAnswerYes);
+  EXPECT_EQ(asked, QCoreApplication::instance()->thread());
+  EXPECT_EQ(ui::testing::Shown().size(), 1u);
 }
 
 // ---- the shell copy
