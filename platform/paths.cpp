@@ -171,7 +171,6 @@ std::filesystem::path NativePath(const common::Text& path) {
     }
     result = std::move(next);
   }
-  if (result.empty()) result = ".";  // a text of separators only after a drive or nothing
   return result;
 }
 
