@@ -34,6 +34,16 @@ constexpr ui::Colour kWhite = 0xFFFFFF;
 constexpr ui::Colour kBlue = 0xFF0000;  // colour reference: blue in the high byte
 constexpr ui::Colour kRed = 0x0000FF;
 constexpr int kCaptionFlags = 102;  // title text, close, menu, skin
+constexpr ui::Colour kPathText = 0x00402A1E;  // dark slate, for skins whose theme colour is pale
+
+// The path box writes in the theme colour unless that colour would not read on its white.
+ui::Colour PathTextColour(ui::Colour theme) {
+  const int red = static_cast<int>(theme & 0xFF);
+  const int green = static_cast<int>((theme >> 8) & 0xFF);
+  const int blue = static_cast<int>((theme >> 16) & 0xFF);
+  const int luminance = (299 * red + 587 * green + 114 * blue) / 1000;
+  return luminance > 150 ? kPathText : (theme & 0x00FFFFFF);
+}
 
 }  // namespace
 
@@ -187,7 +197,7 @@ bool CleanupWindow::OnCleanupWindowCreated() {
   // The path box: the game folder of the registry, then every "/" as "\".
   p.path = std::make_unique<ui::EditBox>(
       window, platform::ReadRegistryText(LiveServerPathValue()) + "\\ImagePacks2", 195, 39, 390, 20);
-  p.path->SetColours(theme, kWhite);
+  p.path->SetColours(PathTextColour(theme), kWhite);
   p.path->SetText(common::Replace(p.path->GetText(), "/", "\\"));
 
   p.mascot = std::make_unique<ui::Picture>(
@@ -361,19 +371,44 @@ void CleanupWindow::DeleteRows(bool selectedOnly) {
   if (ui::MessageBox(p.window.get(), question, 4, NivraTitle()) != ui::kAnswerYes) return;
 
   ui::List& list = *p.list;
-  std::vector<int> rows;
-  if (selectedOnly) {
-    rows = list.SelectedRows();
-  } else {
-    for (int row = 1; row <= list.Count(); ++row) rows.push_back(row);
+  const int count = list.Count();
+  std::vector<bool> selected(static_cast<std::size_t>(count) + 1, !selectedOnly);
+  std::vector<bool> wasSelected(static_cast<std::size_t>(count) + 1, false);
+  for (int row : list.SelectedRows()) {
+    wasSelected[static_cast<std::size_t>(row)] = true;
+    if (selectedOnly) selected[static_cast<std::size_t>(row)] = true;
   }
+
+  // From the last row to the first. A package that could not be deleted keeps its row; one
+  // that is gone loses it.
   const Text folder = p.path->GetText();
-  list.SuspendRedraw();
-  // From the last row to the first, so the rows still to visit keep their places. A package
-  // that could not be deleted keeps its row; one that is gone loses it.
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-    if (RowGoes(DeletePackageFile(PackagePath(folder, list.Cell(*it, 1))))) list.DeleteRow(*it);
+  std::vector<bool> goes(static_cast<std::size_t>(count) + 1, false);
+  bool anyGoes = false;
+  for (int row = count; row >= 1; --row) {
+    if (!selected[static_cast<std::size_t>(row)]) continue;
+    if (RowGoes(DeletePackageFile(PackagePath(folder, list.Cell(row, 1))))) {
+      goes[static_cast<std::size_t>(row)] = true;
+      anyGoes = true;
+    }
   }
+  if (!anyGoes) return;
+
+  // The list is rebuilt from the rows that stay in one step: taking thousands of rows out one
+  // by one costs the list far more than filling it again.
+  const int columns = list.ColumnCount();
+  std::vector<std::vector<Text>> kept;
+  std::vector<int> keptSelected;
+  for (int row = 1; row <= count; ++row) {
+    if (goes[static_cast<std::size_t>(row)]) continue;
+    std::vector<Text> cells;
+    for (int column = 1; column <= columns; ++column) cells.push_back(list.Cell(row, column));
+    kept.push_back(std::move(cells));
+    if (wasSelected[static_cast<std::size_t>(row)]) keptSelected.push_back(static_cast<int>(kept.size()));
+  }
+  list.SuspendRedraw();
+  list.RemoveAll();
+  list.AppendRows(std::move(kept));
+  for (int row : keptSelected) list.SetSelected(row, true);
   list.ResumeRedraw();
 }
 
@@ -436,6 +471,11 @@ void CleanupWindow::OnCustomSkin() {
   // Kept for the next start beside the program; this run shows the picture either way.
   StoreSkinPicture(*chosen);
   p.window->Redraw(p.lastChosenPicture);
+  // The elements drawn in the theme colour follow the new picture.
+  const ui::Colour theme = p.window->ThemeColour();
+  p.list->SetColour(theme);
+  p.browse->SetTextColour(theme);
+  p.path->SetColours(PathTextColour(theme), kWhite);
 }
 
 void CleanupWindow::OnAbout() {

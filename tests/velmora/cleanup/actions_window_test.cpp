@@ -164,6 +164,21 @@ TEST_F(ActionsTest, PackageThatCannotBeDeletedKeepsItsRow) {
   EXPECT_TRUE(fs::is_directory(Packages() / "folder.npk"));
 }
 
+TEST_F(ActionsTest, RowThatStaysKeepsItsSelection) {
+  MakeRows(5);
+  fs::create_directory(Packages() / "folder.npk");
+  List()->SetCell(3, 1, "folder.npk");  // row 3 names a folder, which no deletion removes
+  Select({2, 3, 5});
+  Answer([](const ShownDialog&) { return DialogAnswer{ui::kAnswerYes, std::nullopt}; });
+  Choose(window_->FileMenu(), "逐个文件清理"_gbk);
+  EXPECT_EQ(Rows(), (std::vector<Text>{Name(1), "folder.npk", Name(4)}));
+  EXPECT_EQ(List()->SelectedRows(), std::vector<int>{2});
+  EXPECT_EQ(List()->Cell(2, 2), " 未能分析文件"_gbk);
+  EXPECT_FALSE(InFolder(Name(2)));
+  EXPECT_FALSE(InFolder(Name(5)));
+  EXPECT_TRUE(InFolder(Name(3)));  // not selected by name: its file was never touched
+}
+
 TEST_F(ActionsTest, FileInReadOnlyFolderKeepsItsRow) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   MakeRows(3);
@@ -434,29 +449,37 @@ TEST_F(SkinTest, CancelledChoiceChangesNothing) {
   EXPECT_EQ(WindowPixel(), pixel);
 }
 
+int Luminance(ui::Colour colour) {
+  return (299 * static_cast<int>(colour & 0xFF) + 587 * static_cast<int>((colour >> 8) & 0xFF) +
+          114 * static_cast<int>((colour >> 16) & 0xFF)) /
+         1000;
+}
+
 TEST_F(SkinTest, ChosenJpegIsStoredUnchangedAndShownAtOnce) {
   fs::create_directories(stored_.parent_path());
-  const std::string jpeg = Jpeg(QColor(200, 20, 30));
-  support::WriteFile(source_.path() / "红色.jpg", jpeg);
   const std::optional<std::string> workingSkin = support::ReadFile(Data() / "0.png");
-  Answer([&](const ShownDialog&) {
-    return DialogAnswer{0, source_.Text() + "\\" + "红色.jpg"_gbk};
-  });
-  Choose(window_->SkinMenu(), "自定义皮肤"_gbk);
+  for (const QColor& colour : {QColor(200, 20, 30), QColor(250, 250, 250)}) {
+    SCOPED_TRACE(colour.name().toStdString());
+    const std::string jpeg = Jpeg(colour);
+    support::WriteFile(source_.path() / "皮肤.jpg", jpeg);
+    Answer([&](const ShownDialog&) { return DialogAnswer{0, source_.Text() + "\\" + "皮肤.jpg"_gbk}; });
+    Choose(window_->SkinMenu(), "自定义皮肤"_gbk);
 
-  // Stored byte for byte beside the program, not in the current folder.
-  EXPECT_EQ(support::ReadFile(stored_), jpeg);
-  EXPECT_EQ(support::ReadFile(Data() / "0.png"), workingSkin);
-  const QColor pixel = WindowPixel();
-  EXPECT_GT(pixel.red(), 150);
-  EXPECT_LT(pixel.green(), 80);
-  EXPECT_LT(pixel.blue(), 90);
-  // The theme colour comes from the new picture.
-  const QColor theme = QColor::fromRgb(window_->Window()->ThemeColour() & 0xFF,
-                                       (window_->Window()->ThemeColour() >> 8) & 0xFF,
-                                       (window_->Window()->ThemeColour() >> 16) & 0xFF);
-  EXPECT_GT(theme.red(), 150);
-  EXPECT_LT(theme.green(), 80);
+    // Stored byte for byte beside the program, not in the current folder.
+    EXPECT_EQ(support::ReadFile(stored_), jpeg);
+    EXPECT_EQ(support::ReadFile(Data() / "0.png"), workingSkin);
+    const QColor pixel = WindowPixel();
+    EXPECT_NEAR(pixel.red(), colour.red(), 40);
+    EXPECT_NEAR(pixel.green(), colour.green(), 40);
+    EXPECT_NEAR(pixel.blue(), colour.blue(), 40);
+    // The theme colour comes from the new picture, and the elements drawn in it follow.
+    const ui::Colour theme = window_->Window()->ThemeColour();
+    EXPECT_NEAR(static_cast<int>(theme & 0xFF), colour.red(), 12);
+    EXPECT_NEAR(static_cast<int>((theme >> 8) & 0xFF), colour.green(), 12);
+    EXPECT_EQ(window_->BrowseButton()->TextColour(), theme);
+    // The path stays readable on its white box, also on a pale skin.
+    EXPECT_LE(Luminance(window_->PathBox()->TextColour()), 150);
+  }
 }
 
 TEST_F(ActionsTest, CaptionButtonsOpenOnlyTheirOwnMenu) {
