@@ -72,6 +72,8 @@ TEST_P(VersionGate, StartsNormallyOrHandsOverToUpDate) {
     EXPECT_EQ(messages[0].buttonSet, 0);
     EXPECT_TRUE(startWindowShownAtMessage_);
     EXPECT_NE(messageOwner_, nullptr);
+    EXPECT_EQ(messageOwner_, startWindowAtMessage_) << "the message belongs to the start window";
+    EXPECT_TRUE(launcherShownAtMessage_) << "the launcher is loaded before the gate runs";
     EXPECT_TRUE(WaitFor([this] { return std::filesystem::exists(marker()); }))
         << "UpDate was not started";
     EXPECT_EQ(endCodes_, std::vector<int>{0});

@@ -173,12 +173,17 @@ class StartUpFixture : public ::testing::Test {
   std::unique_ptr<velmora::StartUp> startUp_;
   QWidget* messageOwner_ = nullptr;        // owner of the first message box
   bool startWindowShownAtMessage_ = false;  // the start window was on screen meanwhile
+  QWidget* startWindowAtMessage_ = nullptr;
+  bool launcherShownAtMessage_ = false;     // the launcher was on screen meanwhile
   std::function<void()> onFirstMessage_;    // runs while the first message box is up
   ui::testing::ScopedAnswerer answerer_{[this](const ui::testing::ShownDialog& shown) {
     if (shown.kind == ui::testing::DialogKind::MessageBox && messageOwner_ == nullptr) {
       messageOwner_ = shown.owner;
       startWindowShownAtMessage_ = startUp_ && startUp_->StartWindow() != nullptr &&
                                    startUp_->StartWindow()->isVisible();
+      startWindowAtMessage_ = startUp_ ? startUp_->StartWindow() : nullptr;
+      launcherShownAtMessage_ = startUp_ && startUp_->Launcher() != nullptr &&
+                                startUp_->Launcher()->Window()->isVisible();
       if (onFirstMessage_) onFirstMessage_();
     }
     return ui::testing::DialogAnswer{};
