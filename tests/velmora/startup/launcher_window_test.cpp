@@ -151,6 +151,7 @@ TEST_F(Launcher, ExitEndsTheProgramWithTheScriptWindowOpen) {
   velmora::ScriptWindow* script = velmora::ScriptWindow::Current();
   ASSERT_NE(script, nullptr);
   EXPECT_TRUE(script->Window()->isVisible());
+  script->Window()->grab().save(QStringLiteral(VELMORA_BIN_DIR "/../script_with_skin.png"));
   // Asking again brings the same window forward instead of a second one.
   menu->Choose("显示脚本界面"_gbk);
   Settle();
