@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
@@ -385,7 +386,8 @@ Element::Element(SkinWindow* window, QWidget* widget, int x, int y, int width, i
     window->RegisterElement(this);
   }
   widget->setGeometry(x, y, std::max(0, width), std::max(0, height));
-  widget->show();
+  // Without a window the widget stays hidden rather than becoming a window of its own.
+  if (window != nullptr) widget->show();
 }
 
 Element::~Element() {
@@ -739,7 +741,22 @@ struct SkinWindow::Impl {
   QPoint dragOffset;
 };
 
+namespace {
+// Tips in the pack's look: a pale panel with dark CJK text.
+void StyleTips() {
+  static bool styled = false;
+  if (styled) return;
+  styled = true;
+  QToolTip::setFont(SkinFont());
+  QPalette palette = QToolTip::palette();
+  palette.setColor(QPalette::ToolTipBase, QColor(255, 255, 242));
+  palette.setColor(QPalette::ToolTipText, QColor(30, 30, 30));
+  QToolTip::setPalette(palette);
+}
+}  // namespace
+
 SkinWindow::SkinWindow(int width, int height, int x, int y) : impl_(std::make_unique<Impl>()) {
+  StyleTips();
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   setAttribute(Qt::WA_TranslucentBackground, true);
   setFont(SkinFont());

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "tests/support/support.h"
 #include "tests/ui/ui_app.h"
 #include "ui/dialogs.h"
 #include "ui/skin.h"
@@ -108,6 +109,12 @@ TEST(GalleryTest, EveryElementKind) {
 
 TEST(GalleryTest, MessageBox) {
   uitest::App();
+  // The box draws the skin picture of the data folder under the current directory.
+  support::TempDir dir("velmora-gallery");
+  std::filesystem::create_directories(dir / "皮肤图片");
+  ASSERT_TRUE(DemoSkin().save(QString::fromStdString((dir / "皮肤图片" / "0.png").string())));
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
   QImage shot;
   QTimer::singleShot(50, [&] {
     for (QWidget* top : QApplication::topLevelWidgets()) {
@@ -118,6 +125,7 @@ TEST(GalleryTest, MessageBox) {
     }
   });
   int answer = ui::MessageBox(nullptr, "共找到 12 个非官方文件。\r\n要清理全部文件吗？"_gbk, 3);
+  std::filesystem::current_path(previous);
   EXPECT_EQ(answer, ui::kAnswerYes);
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString::fromStdString((OutputDir() / "ui_messagebox.png").string())));
