@@ -104,6 +104,49 @@ TEST_F(SkinTest, WithoutAPictureTheBackgroundColourServes) {
   }
 }
 
+TEST_F(SkinTest, TheSkinIsCroppedWhenLargerAndScaledUpWhenSmaller) {
+  // Left half red, right half green.
+  auto halves = [](int width, int height) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(QColor(0, 200, 0));
+    QPainter(&image).fillRect(0, 0, width / 2, height, QColor(200, 0, 0));
+    return uitest::PngBytes(image);
+  };
+  struct Case {
+    const char* name;
+    int pictureWidth, pictureHeight;
+    QPoint sample;
+    QColor expected;
+  };
+  const Case cases[] = {
+      {"larger: cropped from the top left", 600, 300, {250, 60}, QColor(200, 0, 0)},
+      {"larger: the picture's own right half", 600, 300, {302, 60}, QColor(0, 200, 0)},
+      {"smaller: scaled up by four to cover", 100, 50, {196, 60}, QColor(200, 0, 0)},
+      {"smaller: scaled up, right half", 100, 50, {204, 60}, QColor(0, 200, 0)},
+  };
+  for (const Case& c : cases) {
+    ui::SkinWindow window(400, 100);
+    window.BindSkin(halves(c.pictureWidth, c.pictureHeight), ui::Rgb(0, 0, 255), 0);
+    QImage shot = window.grab().toImage();
+    QColor got = shot.pixelColor(c.sample);
+    EXPECT_EQ(got.rgb(), c.expected.rgb()) << c.name;
+  }
+}
+
+TEST_F(SkinTest, LabelGradientRunsFromTopToBottom) {
+  ui::SkinWindow window(200, 120);
+  window.BindSkin("", ui::Rgb(0, 0, 0), 0);
+  ui::Label label(&window, "", 10, 40, 100, 60);
+  label.SetGradient(ui::Rgb(255, 0, 0), ui::Rgb(0, 0, 255));
+  QImage shot = window.grab().toImage();
+  QColor top = shot.pixelColor(50, 40);
+  QColor bottom = shot.pixelColor(50, 99);
+  EXPECT_GT(top.red(), 240);
+  EXPECT_LT(top.blue(), 15);
+  EXPECT_GT(bottom.blue(), 240);
+  EXPECT_LT(bottom.red(), 15);
+}
+
 TEST_F(SkinTest, RedrawTakesTheThemeFromTheNewPicture) {
   ui::SkinWindow window(200, 100);
   window.BindSkin(uitest::MarkedPicture(100, 100, 85, 85, QColor(1, 2, 3)), ui::Rgb(255, 255, 255), 0);
