@@ -124,32 +124,39 @@ Text CleanupWindow::BrowseTitle() {
 
 void CleanupWindow::BuildMenus() {
   Parts& p = *parts_;
+  // A chosen item runs later, from the event loop: by then this window may have been unloaded.
+  auto run = [this](void (CleanupWindow::*handler)()) -> std::function<void()> {
+    return [this, handler] {
+      if (g_instance == this) (this->*handler)();
+    };
+  };
+
   p.skinMenu = std::make_unique<ui::PopupMenu>("lumo");
-  p.skinMenu->AddItem("自定义皮肤"_gbk, [this] { OnCustomSkin(); });
+  p.skinMenu->AddItem("自定义皮肤"_gbk, run(&CleanupWindow::OnCustomSkin));
 
   p.mainMenu = std::make_unique<ui::PopupMenu>("rask");
-  p.mainMenu->AddItem("关于"_gbk, [this] { OnAbout(); });
+  p.mainMenu->AddItem("关于"_gbk, run(&CleanupWindow::OnAbout));
 
   p.fileMenu = std::make_unique<ui::PopupMenu>("pelq");
-  const std::vector<std::function<void()>> fileActions = {
-      [this] { CopyPackageName(); },        {},
-      [this] { CopyPackageToDesktop(); },   [this] { MovePackageToDesktop(); },
-      {},                                   [this] { ClearPackageList(); },
-      {},                                   [this] { DeleteSelectedPackages(); },
-      {},                                   [this] { DeleteAllPackages(); }};
+  const std::vector<void (CleanupWindow::*)()> fileActions = {
+      &CleanupWindow::CopyPackageName,      nullptr,
+      &CleanupWindow::CopyPackageToDesktop, &CleanupWindow::MovePackageToDesktop,
+      nullptr,                              &CleanupWindow::ClearPackageList,
+      nullptr,                              &CleanupWindow::DeleteSelectedPackages,
+      nullptr,                              &CleanupWindow::DeleteAllPackages};
   const std::vector<Text> fileItems = FileMenuItems();
   for (std::size_t i = 0; i < fileItems.size(); ++i) {
     if (fileItems[i] == "-") {
       p.fileMenu->AddSeparator();
     } else {
-      p.fileMenu->AddItem(fileItems[i], fileActions[i]);
+      p.fileMenu->AddItem(fileItems[i], run(fileActions[i]));
     }
   }
 
   p.pathMenu = std::make_unique<ui::PopupMenu>("路径"_gbk);
-  p.pathMenu->AddItem("正式服路径"_gbk, [this] { SelectLiveServerFolder(); });
+  p.pathMenu->AddItem("正式服路径"_gbk, run(&CleanupWindow::SelectLiveServerFolder));
   p.pathMenu->AddSeparator();
-  p.pathMenu->AddItem("体验服路径"_gbk, [this] { SelectTestServerFolder(); });
+  p.pathMenu->AddItem("体验服路径"_gbk, run(&CleanupWindow::SelectTestServerFolder));
 }
 
 bool CleanupWindow::OnCleanupWindowCreated() {

@@ -291,6 +291,19 @@ TEST_F(ActionsTest, PathMenuReadsTheServerFolders) {
   EXPECT_TRUE(Shown().empty());
 }
 
+TEST_F(ActionsTest, ChoiceStillQueuedWhenTheWindowGoesDoesNothing) {
+  MakeRows(2);
+  Select({1});
+  Answer([](const ShownDialog&) { return DialogAnswer{ui::kAnswerYes, std::nullopt}; });
+  window_->FileMenu()->Choose("清理全部文件"_gbk);
+  CleanupWindow::Unload();
+  window_ = nullptr;
+  RunQueued();
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(InFolder(Name(1)));
+  EXPECT_TRUE(InFolder(Name(2)));
+}
+
 class DropTest : public ActionsTest {
  protected:
   support::TempDir source_{"velmora-drop"};
