@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressDialog>
@@ -227,6 +229,48 @@ TEST_F(DialogsTest, ABoxAskedFromAWorkerThreadOpensOnTheInterfaceThread) {
   EXPECT_EQ(answer.load(), ui::kAnswerYes);
   EXPECT_EQ(asked, QCoreApplication::instance()->thread());
   EXPECT_EQ(ui::testing::Shown().size(), 1u);
+}
+
+TEST_F(DialogsTest, TheRealChoosersTakeTheSystemsFilterAndGiveProgramPaths) {
+  support::TempDir dir("velmora-choose");
+  std::ofstream(dir / "皮肤.png") << "x";
+  struct Seen {
+    QStringList filters;
+    QString title;
+    bool editable = false;
+  } seen;
+  auto answer = [&](bool accept, const QString& file) {
+    QTimer::singleShot(0, [&, accept, file] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) {
+        ADD_FAILURE() << "no file dialog open";
+        return;
+      }
+      seen.filters = dialog->nameFilters();
+      seen.title = dialog->windowTitle();
+      seen.editable = dialog->findChild<QLineEdit*>() != nullptr;
+      if (!accept) {
+        dialog->reject();
+        return;
+      }
+      dialog->selectFile(file);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+  };
+  QString picture = QString::fromStdString((dir / "皮肤.png").string());
+  answer(true, picture);
+  EXPECT_EQ(ui::ChooseOpenFile(nullptr, "图片文件|*.jpg;*.png|全部|*.*"_gbk),
+            std::optional<common::Text>(platform::ProgramPath(dir / "皮肤.png")));
+  EXPECT_EQ(seen.filters, (QStringList{QStringLiteral("图片文件 (*.jpg *.png)"), QStringLiteral("全部 (*.*)")}));
+  answer(false, {});
+  EXPECT_EQ(ui::ChooseOpenFile(nullptr, "图片|*.png"_gbk), std::nullopt);
+
+  answer(true, QString::fromStdString(dir.path().string()));
+  EXPECT_EQ(ui::ChooseFolder(nullptr, "               【浏览游戏目录】\r\n      选择目录"_gbk), dir.Text());
+  EXPECT_TRUE(seen.editable);  // a path can be typed
+  EXPECT_EQ(seen.title, QStringLiteral("【浏览游戏目录】 选择目录"));
+  answer(false, {});
+  EXPECT_EQ(ui::ChooseFolder(nullptr, "x"), "");
 }
 
 // ---- the shell copy
