@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadialGradient>
 #include <QTimer>
@@ -129,6 +130,22 @@ TEST(GalleryTest, MessageBox) {
   EXPECT_EQ(answer, ui::kAnswerYes);
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString::fromStdString((OutputDir() / "ui_messagebox.png").string())));
+}
+
+TEST(GalleryTest, PopupMenu) {
+  uitest::App();
+  ui::PopupMenu menu("pelq");
+  for (const char* item : {"复制文件名称", "-", "复文件至桌面", "移文件至桌面", "-", "清空文件列表", "-",
+                           "逐个文件清理", "-", "清理全部文件"}) {
+    if (std::string(item) == "-") menu.AddSeparator();
+    else menu.AddItem(common::Utf8ToGbkText(item), [] {});
+  }
+  menu.SetItemEnabled("清空文件列表"_gbk, false);
+  menu.Popup(QPoint(100, 100));
+  menu.Menu()->setActiveAction(menu.Menu()->actions().at(2));
+  QImage shot = menu.Menu()->grab().toImage();
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(QString::fromStdString((OutputDir() / "ui_menu.png").string())));
 }
 
 }  // namespace
