@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <algorithm>
 #include <tuple>
 #include <QImage>
@@ -307,6 +309,87 @@ TEST_F(CleanupWindowTest, BrowseFillsThePathBox) {
   }
 }
 
+// Stands in for the web browser: takes the addresses handed to it.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<QUrl> urls;
+ public slots:
+  void Open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST_F(CleanupWindowTest, ContactOpensTheAddressInTheBrowser) {
+  CleanupWindow* w = LoadWindow();
+  ASSERT_NE(w, nullptr);
+  UrlCatcher browser;
+  QDesktopServices::setUrlHandler("https", &browser, "Open");
+  QDesktopServices::setUrlHandler("http", &browser, "Open");
+  w->ContactButton()->Click();
+  QDesktopServices::unsetUrlHandler("https");
+  QDesktopServices::unsetUrlHandler("http");
+  ASSERT_EQ(browser.urls.size(), 1u);
+  EXPECT_TRUE(browser.urls[0].isValid());
+  EXPECT_FALSE(browser.urls[0].host().isEmpty());
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(CleanupWindowTest, ClosingHidesOrCloses) {
+  for (bool hide : {true, false}) {
+    SCOPED_TRACE(hide);
+    CleanupWindow* w = LoadWindow();
+    ASSERT_NE(w, nullptr);
+    w->SetHideOnClose(hide);
+    w->PackageList()->AppendRows({{"a.npk", "x", "y"}, {"b.npk", "x", "y"}});
+    w->Window()->PressCaptionButton(ui::kCaptionClose);
+    RunQueued();
+    EXPECT_FALSE(w->Window()->isVisible());
+    EXPECT_EQ(CleanupWindow::Instance(), w);
+    if (hide) {
+      // The launcher shows it again, with its rows.
+      w->Window()->show();
+      EXPECT_EQ(w->PackageList()->Count(), 2);
+      EXPECT_EQ(w->PackageList()->Cell(2, 1), "b.npk");
+    }
+    CleanupWindow::Unload();
+  }
+}
+
+TEST_F(CleanupWindowTest, DropDuringAScanWaitsForTheScan) {
+  PutPackage("mod.npk");
+  support::TempDir downloads{"velmora-drop"};
+  support::WriteFile(downloads / "new.npk", "new");
+  CleanupWindow* w = LoadWindow();
+  ASSERT_NE(w, nullptr);
+  bool dropped = false;
+  int rowsWhenTheScanReported = -1;
+  Answer([&](const ShownDialog& d) {
+    if (!dropped) {
+      // While the scan's report is up, the player drops a package.
+      dropped = true;
+      rowsWhenTheScanReported = w->PackageList()->Count();
+      w->Window()->DropFiles({downloads.Text() + "\\new.npk"});
+      RunQueued();
+      // The drop has not run inside the scan: the scan's rows stand, nothing else was asked.
+      EXPECT_TRUE(w->Busy());
+      EXPECT_EQ(w->PackageList()->Count(), 1);
+      EXPECT_EQ(w->PackageList()->Cell(1, 1), "mod.npk");
+      EXPECT_EQ(Shown().size(), 1u);
+      EXPECT_FALSE(std::filesystem::exists(Packages() / "new.npk"));
+    }
+    (void)d;
+    return DialogAnswer{};
+  });
+  w->PackageScanButton()->Click();
+  RunQueued();
+  EXPECT_EQ(rowsWhenTheScanReported, 1);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_TRUE(common::StartsWith(Shown()[0].text, "                 成功搜索到：1个"_gbk));
+  EXPECT_EQ(Shown()[1].text, "恭喜你！成功增加：1个,失败：0个"_gbk);
+  ASSERT_EQ(w->PackageList()->Count(), 1);
+  EXPECT_EQ(w->PackageList()->Cell(1, 1), "new.npk");
+  EXPECT_TRUE(std::filesystem::exists(Packages() / "new.npk"));
+}
+
 TEST_F(CleanupWindowTest, PackageScanListsUnofficialPackages) {
   PutPackage("official.npk");
   PutPackage("Sprite.NPK");
@@ -411,3 +494,5 @@ TEST_F(CleanupWindowTest, ScreenshotWithRows) {
 
 }  // namespace
 }  // namespace velmora
+
+#include "cleanup_window_test.moc"
