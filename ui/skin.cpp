@@ -1140,7 +1140,7 @@ void SkinWindow::resizeEvent(QResizeEvent* event) {
 
 void PumpEvents() {
   using Clock = std::chrono::steady_clock;
-  static Clock::time_point last{};
+  thread_local Clock::time_point last{};  // per thread: each pumps its own events
   Clock::time_point now = Clock::now();
   if (now - last < std::chrono::milliseconds(15)) return;
   last = now;
