@@ -203,9 +203,8 @@ bool CleanupWindow::OnCleanupWindowCreated() {
 
   // The path box: the game folder of the registry, then every "/" as "\".
   p.path = std::make_unique<ui::EditBox>(
-      window, platform::ReadRegistryText(LiveServerPathValue()) + "\\ImagePacks2", 195, 39, 390, 20);
+      window, ServerPackageFolder(platform::ReadRegistryText(LiveServerPathValue())), 195, 39, 390, 20);
   p.path->SetColours(PathTextColour(theme), kWhite);
-  p.path->SetText(common::Replace(p.path->GetText(), "/", "\\"));
 
   p.mascot = std::make_unique<ui::Picture>(
       window, platform::ReadFileBytes("皮肤图片\\Tamsel启动.png"_gbk).value_or(std::string()), 60, 34,
@@ -422,15 +421,11 @@ void CleanupWindow::DeleteRows(bool selectedOnly) {
 // --- The path menu and dropped files -------------------------------------------------------
 
 void CleanupWindow::SelectLiveServerFolder() {
-  Parts& p = *parts_;
-  p.path->SetText(platform::ReadRegistryText(LiveServerPathValue()) + "\\ImagePacks2");
-  p.path->SetText(common::Replace(p.path->GetText(), "/", "\\"));
+  parts_->path->SetText(ServerPackageFolder(platform::ReadRegistryText(LiveServerPathValue())));
 }
 
 void CleanupWindow::SelectTestServerFolder() {
-  Parts& p = *parts_;
-  p.path->SetText(platform::ReadRegistryText(TestServerPathValue()) + "\\ImagePacks2");
-  p.path->SetText(common::Replace(p.path->GetText(), "/", "\\"));
+  parts_->path->SetText(ServerPackageFolder(platform::ReadRegistryText(TestServerPathValue())));
 }
 
 void CleanupWindow::OnFilesDropped(const Text& paths) {
