@@ -35,7 +35,11 @@ Text ServerPackageFolder(const Text& registryValue) {
   return common::Replace(registryValue + "\\ImagePacks2", "/", "\\");
 }
 
-Text PackagePath(const Text& folder, const Text& name) { return folder + "\\" + name; }
+Text PackagePath(const Text& folder, const Text& name) {
+  // An empty path box names no folder: not the root folder of the drive.
+  if (folder.empty()) return {};
+  return folder + "\\" + name;
+}
 
 Text DesktopPackagePath(const Text& desktopFolder, const Text& name) {
   // No desktop folder: no target, rather than a file in the root folder.
@@ -50,6 +54,7 @@ Text DesktopPackagePath(const Text& name) {
 }
 
 DeleteOutcome DeletePackageFile(const Text& path) {
+  if (path.empty()) return DeleteOutcome::Failed;
   if (platform::DeleteFileAt(path)) return DeleteOutcome::Deleted;
   return AnythingAt(path) ? DeleteOutcome::Failed : DeleteOutcome::AlreadyGone;
 }
@@ -62,12 +67,14 @@ std::vector<DeleteOutcome> DeletePackageFiles(const Text& folder, const std::vec
 }
 
 bool CopyPackage(const Text& source, const Text& target) {
+  if (source.empty() || target.empty()) return false;
   if (SameFile(source, target)) return true;
   return platform::CopyFileReplacing(source, target);
 }
 
 MoveOutcome MovePackage(const Text& source, const Text& target) {
   MoveOutcome outcome;
+  if (source.empty() || target.empty()) return outcome;
   if (SameFile(source, target)) {
     // Copying over itself and deleting the "source" would lose the only copy.
     outcome.placed = true;

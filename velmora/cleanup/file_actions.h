@@ -19,7 +19,8 @@ common::Text TestServerPathValue();  // Software\Tencent\DNFTest\Path
 common::Text ServerPackageFolder(const common::Text& registryValue);
 
 // The full path of a row: folder + "\" + name (a folder ending in "\" gives a doubled
-// separator, which the file system accepts).
+// separator, which the file system accepts). An empty folder gives an empty path, which every
+// action below refuses: an emptied path box must not point the deletions at the root folder.
 common::Text PackagePath(const common::Text& folder, const common::Text& name);
 
 // The desktop folder with a final "\", then "\" + name; empty when there is no desktop folder.
@@ -31,7 +32,8 @@ common::Text DesktopPackagePath(const common::Text& name);
 enum class DeleteOutcome {
   Deleted,      // removed now
   AlreadyGone,  // nothing of that name was there
-  Failed,       // still there (in use, no permission, read-only folder, a folder of that name)
+  Failed,       // still there (in use, no permission, read-only folder, a folder of that name),
+                // or no path at all
 };
 
 DeleteOutcome DeletePackageFile(const common::Text& path);

@@ -179,6 +179,21 @@ TEST_F(ActionsTest, RowThatStaysKeepsItsSelection) {
   EXPECT_TRUE(InFolder(Name(3)));  // not selected by name: its file was never touched
 }
 
+TEST_F(ActionsTest, EmptiedPathBoxTouchesNoFile) {
+  // A cancelled folder choice empties the path box; the rows of the last scan must not then
+  // name files in the root folder.
+  MakeRows(2);
+  window_->PathBox()->SetText("");
+  Answer([](const ShownDialog&) { return DialogAnswer{ui::kAnswerYes, std::nullopt}; });
+  Select({1});
+  for (const Text& item : {"移文件至桌面"_gbk, "复文件至桌面"_gbk, "逐个文件清理"_gbk, "清理全部文件"_gbk}) {
+    Choose(window_->FileMenu(), item);
+  }
+  EXPECT_EQ(Rows(), (std::vector<Text>{Name(1), Name(2)}));
+  EXPECT_TRUE(InFolder(Name(1)));
+  EXPECT_FALSE(fs::exists(home_.desktop() / Name(1)));
+}
+
 TEST_F(ActionsTest, FileInReadOnlyFolderKeepsItsRow) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   MakeRows(3);

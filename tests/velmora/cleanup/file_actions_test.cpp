@@ -41,8 +41,15 @@ TEST(PackagePathTest, FolderAndDesktopPaths) {
   // The desktop folder gets its final separator, then the row's separator: doubled.
   EXPECT_EQ(DesktopPackagePath("\\home\\u\\Desktop", "a.npk"), "\\home\\u\\Desktop\\\\a.npk");
   EXPECT_EQ(DesktopPackagePath("\\home\\u\\Desktop\\", "a.npk"), "\\home\\u\\Desktop\\\\a.npk");
-  // Without a desktop folder there is no target at all (never the root folder).
+  // Without a desktop folder or a package folder there is no path at all (never the root
+  // folder), and nothing acts on it.
   EXPECT_EQ(DesktopPackagePath("", "a.npk"), "");
+  EXPECT_EQ(PackagePath("", "a.npk"), "");
+  EXPECT_EQ(DeletePackageFile(""), DeleteOutcome::Failed);
+  EXPECT_FALSE(CopyPackage("", "\\tmp\\a.npk"));
+  const MoveOutcome move = MovePackage("", "\\tmp\\a.npk");
+  EXPECT_FALSE(move.placed);
+  EXPECT_FALSE(move.leftFolder);
 }
 
 TEST(PackagePathTest, DesktopOfTheUserIsTheXdgDesktop) {
