@@ -1,6 +1,8 @@
 #include "velmora/cleanup/cleanup_window.h"
 
+#include <QByteArray>
 #include <QCursor>
+#include <QImage>
 #include <QTimer>
 #include <utility>
 
@@ -469,7 +471,13 @@ void CleanupWindow::OnCustomSkin() {
   Parts& p = *parts_;
   const std::optional<Text> chosen = ui::ChooseOpenFile(p.window.get(), SkinPictureFilter());
   if (!chosen || chosen->empty()) return;
-  p.lastChosenPicture = platform::ReadFileBytes(*chosen).value_or(std::string());
+  const std::optional<std::string> bytes = platform::ReadFileBytes(*chosen);
+  // A file that is no picture would leave every later start without a skin: the skin stays.
+  if (!bytes || QImage::fromData(QByteArray::fromRawData(bytes->data(), static_cast<qsizetype>(bytes->size())))
+                    .isNull()) {
+    return;
+  }
+  p.lastChosenPicture = *bytes;
   // Kept for the next start beside the program; this run shows the picture either way.
   StoreSkinPicture(*chosen);
   p.window->Redraw(p.lastChosenPicture);

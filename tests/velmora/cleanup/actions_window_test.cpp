@@ -466,15 +466,32 @@ class SkinTest : public ActionsTest {
   std::optional<std::string> before_;
 };
 
-TEST_F(SkinTest, CancelledChoiceChangesNothing) {
+TEST_F(SkinTest, ChoiceThatGivesNoPictureChangesNothing) {
+  support::WriteFile(source_.path() / "broken.png", "this is no picture");
+  struct Case {
+    const char* what;
+    std::optional<Text> chosen;
+  };
+  const std::vector<Case> cases = {
+      {"cancelled", std::nullopt},
+      // Storing it would leave every later start without a skin.
+      {"not a picture", source_.Text() + "\\broken.png"},
+      {"unreadable", source_.Text() + "\\missing.png"},
+  };
   const QColor pixel = WindowPixel();
-  Answer([](const ShownDialog&) { return DialogAnswer{0, std::nullopt}; });
-  Choose(window_->SkinMenu(), "自定义皮肤"_gbk);
-  ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0].kind, DialogKind::FileDialog);
-  EXPECT_EQ(Shown()[0].title, "图像文件JPG,PNG|*.jpg;*.png"_gbk);
-  EXPECT_EQ(support::ReadFile(stored_), before_);
-  EXPECT_EQ(WindowPixel(), pixel);
+  const ui::Colour theme = window_->Window()->ThemeColour();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Answer([&](const ShownDialog&) { return DialogAnswer{0, c.chosen}; });
+    Choose(window_->SkinMenu(), "自定义皮肤"_gbk);
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_EQ(Shown()[0].kind, DialogKind::FileDialog);
+    EXPECT_EQ(Shown()[0].title, "图像文件JPG,PNG|*.jpg;*.png"_gbk);
+    EXPECT_EQ(support::ReadFile(stored_), before_);
+    EXPECT_TRUE(window_->Window()->HasSkinPicture());
+    EXPECT_EQ(window_->Window()->ThemeColour(), theme);
+    EXPECT_EQ(WindowPixel(), pixel);
+  }
 }
 
 int Luminance(ui::Colour colour) {
