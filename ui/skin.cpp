@@ -969,6 +969,9 @@ void SkinWindow::paintEvent(QPaintEvent*) {
     p.drawPixmap(0, 0, impl_->scaled);
   }
 
+  // A window without caption buttons (the launcher) is all picture: no caption bar.
+  if (impl_->flags == 0) return;
+
   // Caption bar: a veil of the theme colour with the title text.
   QColor theme = ToQColor(ThemeColour());
   QRect caption(0, 0, width(), kCaptionHeight);
