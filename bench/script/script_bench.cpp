@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   }
   const fs::path scratch = scratchName;
   const fs::path drive = scratch / "d";
-  const fs::path textures = drive / "tex";
+  const fs::path textures = drive / "贴图";
   fs::create_directories(scratch / "prefix" / "dosdevices");
   fs::create_directories(textures);
   fs::create_symlink(drive, scratch / "prefix" / "dosdevices" / "d:");
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   }
   Touch(textures / "readme.txt");
 
-  const Text folder = "D:\\tex";
+  const Text folder = common::Utf8ToGbkText("D:\\贴图");
   const std::string findCommand =
       "find '" + textures.string() + "' -mindepth 2 -maxdepth 2 -type d >/dev/null";
 

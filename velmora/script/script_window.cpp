@@ -1,6 +1,7 @@
 #include "velmora/script/script_window.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QMetaObject>
 
 #include "platform/files.h"
@@ -170,7 +171,19 @@ void ScriptWindow::ClearCode() {
   scriptView_->SetText(Text());
 }
 
-Text ScriptWindow::ReadFolderBox() { return folderBox_->GetText(); }
+Text ScriptWindow::ReadFolderBox() {
+  // Read for every TEX line: convert the box's text only when it has changed since last time.
+  if (auto* edit = qobject_cast<QLineEdit*>(folderBox_->Widget())) {
+    const QString text = edit->text();
+    if (!folderTextValid_ || text != folderTextShown_) {
+      folderTextShown_ = text;
+      folderText_ = folderBox_->GetText();
+      folderTextValid_ = true;
+    }
+    return folderText_;
+  }
+  return folderBox_->GetText();
+}
 
 bool ScriptWindow::OnScriptWindowCanClose() {
   closing_ = true;

@@ -1,6 +1,7 @@
 // The skill code editor window: pick a texture folder, generate its patch script, copy or clear it.
 #pragma once
 
+#include <QString>
 #include <array>
 #include <memory>
 #include <vector>
@@ -53,6 +54,9 @@ class ScriptWindow {
   std::unique_ptr<ui::TextView> scriptView_;
   std::array<std::unique_ptr<ui::Button>, 4> buttons_;
   ScriptGenerator generator_;
+  QString folderTextShown_;  // the folder box's text when it was last read, and as GBK
+  Text folderText_;
+  bool folderTextValid_ = false;
   int serial_ = 0;
   int busy_ = 0;            // handlers running (a generation or a modal dialog)
   bool generating_ = false;

@@ -239,6 +239,21 @@ TEST_F(ScriptWindowTest, WhileGeneratingTheButtonsAreOffAndTheViewKeepsItsOldTex
   for (ui::Button* button : window_->Buttons()) EXPECT_TRUE(button->IsEnabled());
 }
 
+TEST_F(ScriptWindowTest, TextTypedDuringAGenerationReachesTheLaterTexLines) {
+  MakeFolder("tex/p.npk/one.img");
+  MakeFolder("tex/p.npk/two.img");
+  window_->FolderBox()->SetText("D:\\tex");
+  QTimer::singleShot(0, [&] { window_->FolderBox()->SetText("E:\\贴图"_gbk); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Click(kGenerate);
+  const common::Text& script = window_->Buffer();
+  // The package folder was listed under D:, the first image's TEX line was written before the
+  // typing, the second one after it.
+  EXPECT_NE(script.find("OPEN   ImagePacks2\\p.npk\r\n"), std::string::npos) << script;
+  EXPECT_NE(script.find("N|ALL|32|D:\\tex\\p.npk\\"), std::string::npos) << script;
+  EXPECT_NE(script.find("N|ALL|32|E:\\贴图\\p.npk\\"_gbk), std::string::npos) << script;
+}
+
 TEST_F(ScriptWindowTest, CopyPutsTheBufferOnTheClipboardAndAlwaysSaysSo) {
   ui::testing::ScopedAnswerer answerer([](const ShownDialog&) { return DialogAnswer{}; });
   const bool clipboard = ui::SetClipboardText("stale text");
