@@ -32,7 +32,11 @@ unsigned char FoldUpper(unsigned char c) {
 // compared exactly.
 bool MatchAt(std::string_view text, std::size_t offset, std::string_view needle, bool ignoreCase) {
   if (offset > text.size() || needle.size() > text.size() - offset) return false;
-  if (!ignoreCase) return text.compare(offset, needle.size(), needle) == 0;
+  if (!ignoreCase) {
+    // The first byte decides most positions of a long scan without a call to compare.
+    if (!needle.empty() && text[offset] != needle[0]) return false;
+    return text.compare(offset, needle.size(), needle) == 0;
+  }
   std::size_t i = 0;
   while (i < needle.size()) {
     const int length = CharLength(needle, i);
@@ -60,11 +64,19 @@ std::size_t SpaceLengthAt(std::string_view text, std::size_t offset) {
 
 Text FoldCase(std::string_view text, unsigned char (*fold)(unsigned char)) {
   Text result(text);
+  // Through a plain pointer: stores into the string would otherwise make the compiler read
+  // its size and data again for every byte.
+  char* bytes = result.data();
+  const std::size_t size = result.size();
   std::size_t i = 0;
-  while (i < result.size()) {
-    const int length = CharLength(result, i);
-    if (length == 1) result[i] = static_cast<char>(fold(Byte(result, i)));
-    i += static_cast<std::size_t>(length);
+  while (i < size) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+    if (i + 1 < size && IsLeadByte(byte)) {  // a double-byte character stays as it is
+      i += 2;
+      continue;
+    }
+    bytes[i] = static_cast<char>(fold(byte));
+    ++i;
   }
   return result;
 }
@@ -98,6 +110,7 @@ int Find(std::string_view text, std::string_view needle, int start, bool ignoreC
   if (needle.size() > text.size()) return -1;
   const std::size_t last = text.size() - needle.size();
   for (std::size_t i = first; i <= last; i += static_cast<std::size_t>(CharLength(text, i))) {
+    if (!ignoreCase && text[i] != needle[0]) continue;  // most positions end at the first byte
     if (MatchAt(text, i, needle, ignoreCase)) return static_cast<int>(i + 1);
   }
   return -1;
@@ -205,7 +218,7 @@ std::vector<Text> Split(std::string_view text, std::string_view separator) {
   std::size_t itemStart = 0;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (MatchAt(text, i, separator, false)) {
+    if (text[i] == separator[0] && MatchAt(text, i, separator, false)) {
       items.emplace_back(text.substr(itemStart, i - itemStart));
       i += separator.size();
       itemStart = i;
