@@ -31,6 +31,28 @@ bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, st
   return pattern.substr(p, length) == name.substr(n, length);
 }
 
+// Byte length of the character at the offset: 2 for a lead byte with a byte after it.
+std::size_t LengthAt(std::string_view text, std::size_t offset) {
+  return offset + 1 < text.size() && common::IsLeadByte(static_cast<unsigned char>(text[offset]))
+             ? 2
+             : 1;
+}
+
+// Two texts of equal length with the same characters, single-byte letters ignoring case.
+bool SameText(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  while (i < a.size()) {
+    const std::size_t length = LengthAt(a, i);
+    if (LengthAt(b, i) != length || !SameChar(a, i, b, i, length)) return false;
+    i += length;
+  }
+  return true;
+}
+
+bool HasAsciiCapital(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
 // Local time of a file time. The time zone is read once per process: with TZ unset, each
 // conversion would otherwise look at /etc/localtime again.
 bool LocalDate(time_t when, int& year, int& month, int& day) {
@@ -48,13 +70,26 @@ bool LocalDate(time_t when, int& year, int& month, int& day) {
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*") pattern = "*";  // every name, with or without a dot
+  if (pattern.find_first_of("*?") == std::string_view::npos) {
+    // A plain name: equal characters throughout.
+    return pattern.size() == name.size() && SameText(pattern, name);
+  }
+  if (pattern.front() == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos) {
+    // "*" and a plain ending ("*.npk"): the name ends with it, from a character boundary.
+    const std::string_view ending = pattern.substr(1);
+    if (ending.size() > name.size()) return false;
+    const std::size_t start = name.size() - ending.size();
+    std::size_t i = 0;
+    while (i < start) i += LengthAt(name, i);
+    return i == start && SameText(ending, name.substr(start));
+  }
   // Greedy matching with one back-track point for the last "*" seen.
   std::size_t p = 0;
   std::size_t n = 0;
   std::size_t starP = std::string_view::npos;
   std::size_t starN = 0;
   while (n < name.size()) {
-    const std::size_t nameLength = static_cast<std::size_t>(common::CharLength(name, n));
+    const std::size_t nameLength = LengthAt(name, n);
     if (p < pattern.size() && pattern[p] == '*') {
       starP = ++p;
       starN = n;
@@ -66,7 +101,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
         n += nameLength;
         continue;
       }
-      const std::size_t patternLength = static_cast<std::size_t>(common::CharLength(pattern, p));
+      const std::size_t patternLength = LengthAt(pattern, p);
       if (patternLength == nameLength && SameChar(pattern, p, name, n, nameLength)) {
         p += patternLength;
         n += nameLength;
@@ -75,7 +110,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     }
     if (starP == std::string_view::npos) return false;
     // Let the last "*" take one more character of the name and try again after it.
-    starN += static_cast<std::size_t>(common::CharLength(name, starN));
+    starN += LengthAt(name, starN);
     n = starN;
     p = starP;
   }
@@ -115,7 +150,6 @@ FolderScan::FolderScan(const common::Text& folder) {
     const std::string_view onDisk(item->d_name);
     if (onDisk == "." || onDisk == "..") continue;
     Entry entry;
-    entry.native = std::string(onDisk);
     if (item->d_type == DT_REG) {
       entry.regular = true;
     } else if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
@@ -123,26 +157,25 @@ FolderScan::FolderScan(const common::Text& folder) {
       entry.regular = ::fstatat(dirFd, item->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
     }
     if (IsAscii(onDisk)) {
-      entry.name = entry.native;
-      entry.exact = true;
+      entry.name = std::string(onDisk);  // the same bytes in both encodings
     } else {
+      entry.native = std::string(onDisk);
       entry.name = common::Utf8ToGbkText(onDisk);
       // A character that GBK cannot hold became "?": that program name names no file.
-      entry.exact = std::count(entry.name.begin(), entry.name.end(), '?') ==
-                        std::count(onDisk.begin(), onDisk.end(), '?') &&
-                    !entry.name.empty();
+      entry.exact = !entry.name.empty() && std::count(entry.name.begin(), entry.name.end(), '?') ==
+                                               std::count(onDisk.begin(), onDisk.end(), '?');
     }
+    if (HasAsciiCapital(entry.name)) entry.folded = common::ToLower(entry.name);
     entries_.push_back(std::move(entry));
   }
+  // The index refers into entries_, which does not change any more.
   byFoldedName_.reserve(entries_.size());
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const Entry& entry = entries_[i];
     if (!entry.exact) continue;
-    common::Text folded = common::ToLower(entry.name);
-    const bool exactName = folded == entry.name;
-    auto [it, added] = byFoldedName_.try_emplace(std::move(folded), i);
+    auto [it, added] = byFoldedName_.try_emplace(entry.Folded(), i);
     // The path lookup takes the entry of exactly that name before one that differs in case.
-    if (!added && exactName && entries_[it->second].name != it->first) it->second = i;
+    if (!added && entry.folded.empty() && !entries_[it->second].folded.empty()) it->second = i;
   }
 }
 
@@ -158,23 +191,32 @@ std::vector<common::Text> FolderScan::Find(std::string_view pattern) const {
   return names;
 }
 
-common::Text FolderScan::ModifiedDateText(const common::Text& name) const {
+std::vector<std::string_view> FolderScan::FindLowerCase(std::string_view pattern) const {
+  std::vector<std::string_view> names;
+  for (const Entry& entry : entries_) {
+    if (entry.regular && MatchesWildcard(pattern, entry.name)) names.push_back(entry.Folded());
+  }
+  return names;
+}
+
+common::Text FolderScan::ModifiedDateText(std::string_view name) const {
   if (dir_ == nullptr) return MissingFileDateText();
-  const common::Text folded = common::ToLower(name);
+  const bool lowerCase = !HasAsciiCapital(name);
+  const common::Text folded = lowerCase ? common::Text() : common::ToLower(name);
   std::size_t index = entries_.size();
-  if (folded != name) {
+  if (!lowerCase) {
     // Scans ask with lower-case names; any other name is first looked for as written.
     for (std::size_t i = 0; i < entries_.size() && index == entries_.size(); ++i) {
       if (entries_[i].exact && entries_[i].name == name) index = i;
     }
   }
   if (index == entries_.size()) {
-    const auto hit = byFoldedName_.find(folded);
+    const auto hit = byFoldedName_.find(lowerCase ? name : std::string_view(folded));
     if (hit == byFoldedName_.end()) return MissingFileDateText();
     index = hit->second;
   }
   struct stat st;
-  if (::fstatat(::dirfd(dir_), entries_[index].native.c_str(), &st, 0) != 0) {
+  if (::fstatat(::dirfd(dir_), entries_[index].Native().c_str(), &st, 0) != 0) {
     return MissingFileDateText();
   }
   int year = 0;

@@ -39,22 +39,27 @@ class FolderScan {
   // Names (GBK, as listed) of the regular files that match the wildcard pattern, in the order
   // the listing gave them; "." and ".." never.
   std::vector<common::Text> Find(std::string_view pattern) const;
+  // The same names in lower case (ASCII letters only), valid as long as this listing.
+  std::vector<std::string_view> FindLowerCase(std::string_view pattern) const;
 
   // "%d年%d月%d日" of the last change, in local time, of the entry that the path folder\name
   // names: the entry of exactly that name, else the first listed one equal to it ignoring ASCII
   // case. The entry is looked at now, so a file removed since the listing gives 100年1月1日.
-  common::Text ModifiedDateText(const common::Text& name) const;
+  common::Text ModifiedDateText(std::string_view name) const;
 
  private:
   struct Entry {
     common::Text name;    // GBK
-    std::string native;   // the name on disk
+    std::string native;   // the name on disk, when it differs from `name` (not ASCII)
+    common::Text folded;  // name in lower case, when it differs from `name`
     bool regular = false;
-    bool exact = false;   // the GBK name converts back to the name on disk
+    bool exact = true;  // the GBK name converts back to the name on disk
+    const std::string& Native() const { return native.empty() ? name : native; }
+    const common::Text& Folded() const { return folded.empty() ? name : folded; }
   };
   DIR* dir_ = nullptr;
   std::vector<Entry> entries_;
-  std::unordered_map<common::Text, std::size_t> byFoldedName_;  // ToLower(name) -> entry
+  std::unordered_map<std::string_view, std::size_t> byFoldedName_;  // Folded() -> entry
 };
 
 }  // namespace platform

@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
   if (command == "tables") return cli::RunTablesCommand(rest, options);
   if (command == "scan") return cli::RunScanCommand(rest, options);
   if (command == "script") return cli::RunScriptCommand(rest, options);
-  cli::WriteErr("velmora-cli: unknown command '" + common::Utf8ToGbkText(command) + "'\n",
-                options);
+  cli::WriteErr("velmora-cli: unknown command '" + common::Utf8ToGbkText(command) + "'\n", options);
   cli::WriteErr(kUsage, options);
   return 2;
 }

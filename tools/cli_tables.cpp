@@ -53,8 +53,9 @@ int Decode(const common::Text& file, const Options& options) {
   if (!platform::ReadFileBytes(file)) return Fail("cannot read " + file, options);
   const std::vector<common::Text> lines = velmora::ReadTableLines(file);
   if (lines.empty() || !velmora::MarkerAccepted(lines.front())) {
-    return Fail(file + ": the marker line is refused (not a name table, damaged, or enciphered "
-                       "under another key)",
+    return Fail(file +
+                    ": the marker line is refused (not a name table, damaged, or enciphered "
+                    "under another key)",
                 options);
   }
   std::string out;

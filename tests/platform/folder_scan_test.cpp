@@ -22,15 +22,12 @@ TEST(FolderScanTest, WildcardMatching) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.npk", "a.npk", true},           {"*.npk", "A.NPK", true},
-      {"*.npk", "x.npknpk", false},       {"*.npknpk", "X.NPKNPK", true},
-      {"*.npk", ".npk", true},            {"*.npk", "a.b.npk", true},
-      {"*.npk", "a.npk.bak", false},      {"_a_", "_A_", true},
-      {"_a_", "_a_.npk", false},          {"_a_", "x_a_", false},
-      {"?.npk", "中.npk", true},          {"??.npk", "中.npk", false},
-      {"*", "anything", true},            {"*.*", "no-dot", true},
-      {"a*b*c", "aXbYc", true},           {"a*b*c", "aXbY", false},
-      {"中*.npk", "中文.npk", true},      {"*文.npk", "中文.npk", true},
+      {"*.npk", "a.npk", true},       {"*.npk", "A.NPK", true},      {"*.npk", "x.npknpk", false},
+      {"*.npknpk", "X.NPKNPK", true}, {"*.npk", ".npk", true},       {"*.npk", "a.b.npk", true},
+      {"*.npk", "a.npk.bak", false},  {"_a_", "_A_", true},          {"_a_", "_a_.npk", false},
+      {"_a_", "x_a_", false},         {"?.npk", "中.npk", true},     {"??.npk", "中.npk", false},
+      {"*", "anything", true},        {"*.*", "no-dot", true},       {"a*b*c", "aXbYc", true},
+      {"a*b*c", "aXbY", false},       {"中*.npk", "中文.npk", true}, {"*文.npk", "中文.npk", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MatchesWildcard(common::Utf8ToGbkText(c.pattern), common::Utf8ToGbkText(c.name)),
@@ -80,13 +77,10 @@ TEST(FolderScanTest, DatesResolveNamesLikeThePathLookup) {
     Text name;
     Text date;
   } cases[] = {
-      {"mixed.npk", "2013年3月15日"_gbk},
-      {"MIXED.npk", "2013年3月15日"_gbk},
+      {"mixed.npk", "2013年3月15日"_gbk}, {"MIXED.npk", "2013年3月15日"_gbk},
       {"dup.npk", "2002年2月2日"_gbk},  // the exact name before one that differs in case
-      {"Dup.npk", "2001年1月1日"_gbk},
-      {"中文.npk"_gbk, "2024年12月31日"_gbk},
-      {"absent.npk", "100年1月1日"_gbk},
-      {"", "100年1月1日"_gbk},
+      {"Dup.npk", "2001年1月1日"_gbk},    {"中文.npk"_gbk, "2024年12月31日"_gbk},
+      {"absent.npk", "100年1月1日"_gbk},  {"", "100年1月1日"_gbk},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(scan.ModifiedDateText(c.name), c.date) << c.name;

@@ -96,9 +96,8 @@ class CliTest : public ::testing::Test {
     fs::create_directories(dir_ / "data");
     Write("official.txt", officialUtf8);
     Write("check.txt", checkUtf8);
-    ASSERT_EQ(RunCli({"tables", "encode", Path("official.txt"), Path("data/数据列表.sjk")})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        RunCli({"tables", "encode", Path("official.txt"), Path("data/数据列表.sjk")}).exitCode, 0);
     ASSERT_EQ(RunCli({"tables", "encode", Path("check.txt"), Path("data/数据核对.sjk")}).exitCode,
               0);
   }
@@ -107,9 +106,12 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, HelpForTheToolAndEachCommand) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--help"}, {"help"}, {"tables", "--help"}, {"scan", "--help"},
-        {"tables", "decode", "--help"}, {"--gbk", "--help"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                               {"help"},
+                                               {"tables", "--help"},
+                                               {"scan", "--help"},
+                                               {"tables", "decode", "--help"},
+                                               {"--gbk", "--help"}}) {
     const CliRun run = RunCli(args);
     EXPECT_EQ(run.exitCode, 0) << Args(args);
     EXPECT_EQ(run.out.rfind("usage: velmora-cli", 0), 0u) << Args(args) << run.out;
@@ -145,7 +147,9 @@ TEST_F(CliTest, WrongUsageExitsWithTwoAndSaysHow) {
 
 TEST_F(CliTest, EncodeWritesGbkWithTheMarkerAndCrLfAndDecodeReadsItBack) {
   // UTF-8 with a byte-order mark, mixed line ends and an empty line in the middle.
-  Write("plain.txt", "\xEF\xBB\xBF" "ABC.NPK\r\nsprite_中文.npk@@@中文标签\n\nlast.npk\n");
+  Write("plain.txt",
+        "\xEF\xBB\xBF"
+        "ABC.NPK\r\nsprite_中文.npk@@@中文标签\n\nlast.npk\n");
   const CliRun encode = RunCli({"tables", "encode", Path("plain.txt"), Path("out.sjk")});
   ASSERT_EQ(encode.exitCode, 0) << encode.err;
   EXPECT_EQ(support::ReadFile(dir_ / "out.sjk"),
@@ -169,8 +173,8 @@ TEST_F(CliTest, DecodeRefusesForeignAndMissingFiles) {
   Write("plain.sjk", "-597088775\r\nabc.npk\r\n");
   Write("binary.sjk", std::string("\0\xff\x01\x80garbage", 11));
   Write("empty.sjk", "");
-  for (const std::string name : {"unsigned.sjk", "plain.sjk", "binary.sjk", "empty.sjk",
-                                 "missing.sjk"}) {
+  for (const std::string name :
+       {"unsigned.sjk", "plain.sjk", "binary.sjk", "empty.sjk", "missing.sjk"}) {
     const CliRun run = RunCli({"tables", "decode", Path(name)});
     EXPECT_EQ(run.exitCode, 1) << name;
     EXPECT_EQ(run.out, "") << name;
@@ -207,8 +211,8 @@ TEST_F(CliTest, ScanPrintsTheRowsOfBothScans) {
 
   const CliRun package = RunCli({"scan", "--data", Path("data"), Game().string()});
   EXPECT_EQ(package.exitCode, 0) << package.err;
-  EXPECT_EQ(Sorted(Lines(package.out)), Sorted({"abc(1).npk\tABC 标签\t2013年3月15日",
-                                                 "中文.npk\t中文\t2013年3月15日"}));
+  EXPECT_EQ(Sorted(Lines(package.out)),
+            Sorted({"abc(1).npk\tABC 标签\t2013年3月15日", "中文.npk\t中文\t2013年3月15日"}));
   EXPECT_EQ(package.err, "2\n");
 
   const CliRun cross =
@@ -216,15 +220,15 @@ TEST_F(CliTest, ScanPrintsTheRowsOfBothScans) {
   EXPECT_EQ(cross.exitCode, 0) << cross.err;
   const std::vector<std::string> rows = Lines(cross.out);
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(Sorted({rows[0], rows[1]}), Sorted({"abc(1).npk\tABC 标签\t2013年3月15日",
-                                                "中文.npk\t中文\t2013年3月15日"}));
+  EXPECT_EQ(Sorted({rows[0], rows[1]}),
+            Sorted({"abc(1).npk\tABC 标签\t2013年3月15日", "中文.npk\t中文\t2013年3月15日"}));
   EXPECT_EQ(rows[2], "x.npknpk\t 未能分析文件\t2013年3月15日");
   EXPECT_EQ(rows[3], "_a_\t 未能分析文件\t2013年3月15日");
   EXPECT_EQ(cross.err, "4\n");
 
   const CliRun gbk = RunCli({"scan", Game().string(), "--data", Path("data"), "--gbk"});
   EXPECT_EQ(Sorted(Lines(gbk.out)), Sorted({"abc(1).npk\tABC 标签\t2013年3月15日"_gbk,
-                                             "中文.npk\t中文\t2013年3月15日"_gbk}));
+                                            "中文.npk\t中文\t2013年3月15日"_gbk}));
 }
 
 TEST_F(CliTest, ScanReadsTheDataFolderOfTheCurrentDirectoryByDefault) {

@@ -1,6 +1,7 @@
 // The package scan and the cross-server scan over one listing of the folder.
 #include "velmora/cleanup/scan.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -13,21 +14,23 @@ namespace {
 using namespace common::literals;
 
 // The row of a listed package; the date comes from the scan's own listing of the folder.
-PackageRow RowFromListing(const platform::FolderScan& listing, const common::Text& name,
+PackageRow RowFromListing(const platform::FolderScan& listing, std::string_view name,
                           const NameTables& tables) {
+  static const common::Text kNoLabel = NoLabelText();
   PackageRow row;
-  row.name = name;
-  row.label = NoLabelText();
+  row.name = common::Text(name);
+  row.label = kNoLabel;
   row.date = listing.ModifiedDateText(name);
-  if (std::optional<common::Text> label = tables.CheckLabel(BaseName(name))) {
+  if (std::optional<common::Text> label = tables.CheckLabel(BaseName(row.name))) {
     row.label = std::move(*label);
   }
   return row;
 }
 
-std::vector<common::Text> LowerCaseNames(std::vector<common::Text> names) {
-  for (common::Text& name : names) name = common::ToLower(name);
-  return names;
+// Only characters U+0020..U+007F: then NonAsciiChars has nothing to give.
+bool PrintableAscii(std::string_view name) {
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return c >= 0x20 && static_cast<unsigned char>(c) <= 0x7F; });
 }
 
 void Call(const Pump& pump) {
@@ -42,11 +45,12 @@ void Report(const Progress& progress, std::size_t i, std::size_t n) {
 
 std::vector<common::Text> ListFolderPackages(const common::Text& folder) {
   if (common::AsText(folder).empty()) return {};
-  return LowerCaseNames(platform::FolderScan(folder).Find("*.npk"));
+  const platform::FolderScan listing(folder);
+  const std::vector<std::string_view> names = listing.FindLowerCase("*.npk");
+  return std::vector<common::Text>(names.begin(), names.end());
 }
 
-ScanResult RunPackageScan(const common::Text& folder, const NameTables& tables,
-                          const Pump& pump) {
+ScanResult RunPackageScan(const common::Text& folder, const NameTables& tables, const Pump& pump) {
   ScanResult result;
   if (tables.OfficialListEmpty()) {
     // Without the list every package would count as unofficial, and "clean all" would then
@@ -56,7 +60,7 @@ ScanResult RunPackageScan(const common::Text& folder, const NameTables& tables,
   }
   if (common::AsText(folder).empty()) return result;
   const platform::FolderScan listing(folder);
-  for (const common::Text& name : LowerCaseNames(listing.Find("*.npk"))) {
+  for (const std::string_view name : listing.FindLowerCase("*.npk")) {
     if (!tables.IsOfficialName(name)) result.rows.push_back(RowFromListing(listing, name, tables));
     Call(pump);
   }
@@ -70,23 +74,24 @@ ScanResult RunCrossServerScan(const common::Text& folder, const NameTables& tabl
   if (common::AsText(folder).empty()) return result;
   const platform::FolderScan listing(folder);
 
-  const std::vector<common::Text> names = LowerCaseNames(listing.Find("*.npk"));
-  std::vector<common::Text> candidates;
+  const std::vector<std::string_view> names = listing.FindLowerCase("*.npk");
+  std::vector<std::string_view> candidates;  // views into the listing
   for (std::size_t i = 1; i <= names.size(); ++i) {
-    const common::Text& name = names[i - 1];
+    const std::string_view name = names[i - 1];
     // A name with both a wide character and "(" is picked twice; the duplicate pass below
     // removes the second row.
-    if (!common::NonAsciiChars(name).empty()) candidates.push_back(name);
+    if (!PrintableAscii(name) && !common::NonAsciiChars(name).empty()) candidates.push_back(name);
     if (common::Contains(name, kOpenParenthesis)) candidates.push_back(name);
     Call(pump);
     Report(progress, i, names.size());
   }
-  for (common::Text& name : listing.Find("*.npknpk")) candidates.push_back(std::move(name));
-  for (common::Text& name : listing.Find("_a_")) candidates.push_back(std::move(name));
+  // These are taken as listed; their rows show them in lower case like every other row.
+  for (const std::string_view name : listing.FindLowerCase("*.npknpk")) candidates.push_back(name);
+  for (const std::string_view name : listing.FindLowerCase("_a_")) candidates.push_back(name);
 
   result.rows.reserve(candidates.size());
   for (std::size_t i = 1; i <= candidates.size(); ++i) {
-    result.rows.push_back(RowFromListing(listing, common::ToLower(candidates[i - 1]), tables));
+    result.rows.push_back(RowFromListing(listing, candidates[i - 1], tables));
     Call(pump);
     Report(progress, i, candidates.size());
   }
@@ -130,6 +135,9 @@ void RemoveRepeatedRows(std::vector<PackageRow>& rows) {
 
 common::Text BaseName(const common::Text& name) {
   static const common::Text kEmptyParentheses = "()";
+  // Without a "(" there is nothing between parentheses and no "()" to remove ("(" is never
+  // the second byte of a double-byte character).
+  if (name.find('(') == common::Text::npos) return name;
   const common::Text inner = common::TextBetween(name, "(", ")");
   common::Text base = inner.empty() ? name : common::Replace(name, inner, "", true);
   return common::Replace(base, kEmptyParentheses, "");

@@ -22,7 +22,7 @@ struct PackageRow {
   bool operator==(const PackageRow&) const = default;
 };
 
-using Pump = std::function<void()>;                     // lets the window handle its messages
+using Pump = std::function<void()>;                    // lets the window handle its messages
 using Progress = std::function<void(double percent)>;  // the scan progress bar, in percent
 
 struct ScanResult {
@@ -59,8 +59,8 @@ void RemoveRepeatedRows(std::vector<PackageRow>& rows);
 
 // The texts the window shows around a scan.
 common::Text ScanReportText(int count);  // "                 成功搜索到：" count "个非官方文件…"
-common::Text OfficialListFailedText();   // "官方文件列表加载失败,无法分析非官方文件！"
-common::Text ReportTitle();              // "Nivra提示："
-common::Text NoLabelText();              // " 未能分析文件"
+common::Text OfficialListFailedText();  // "官方文件列表加载失败,无法分析非官方文件！"
+common::Text ReportTitle();             // "Nivra提示："
+common::Text NoLabelText();             // " 未能分析文件"
 
 }  // namespace velmora

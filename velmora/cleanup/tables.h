@@ -10,11 +10,12 @@
 // reported). A check-table line without "@@@" (one field only) or an empty line is skipped.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "common/text.h"
@@ -51,19 +52,47 @@ class NameTables {
                             const Pump& pump = {});
 
   // True when the official name list holds the name, ASCII letters compared ignoring case.
-  bool IsOfficialName(const common::Text& name) const;
+  bool IsOfficialName(std::string_view name) const;
 
   // The label of the last check-table row whose key equals baseName byte for byte.
-  std::optional<common::Text> CheckLabel(const common::Text& baseName) const;
+  std::optional<common::Text> CheckLabel(std::string_view baseName) const;
 
   bool OfficialListEmpty() const { return officialCount_ == 0; }
   std::size_t OfficialNameCount() const { return officialCount_; }
   std::size_t CheckRowCount() const { return checkRows_; }
 
  private:
-  std::unordered_set<common::Text> official_;              // lower-case names
-  std::unordered_map<common::Text, common::Text> labels_;  // key -> label of the last row
-  std::size_t officialCount_ = 0;                          // entries loaded, duplicates counted
+  // A hash index over texts held in a vector: open addressing, each slot 1 + the text's index
+  // (0: empty). One table of small numbers instead of a node per name keeps loading and
+  // lookups fast on tables of 50,000 rows.
+  class Index {
+   public:
+    // The slot of `key`: the one holding it, or the empty one where it goes.
+    template <typename TextAt>
+    std::size_t Find(std::string_view key, const TextAt& textAt) const;
+    // Makes room for `count` texts, placing again the `stored` ones already indexed.
+    template <typename TextAt>
+    void Reserve(std::size_t count, std::size_t stored, const TextAt& textAt);
+    void Clear() { slots_.clear(); }
+    std::uint32_t At(std::size_t slot) const { return slots_[slot]; }
+    void Set(std::size_t slot, std::uint32_t value) { slots_[slot] = value; }
+    bool Empty() const { return slots_.empty(); }
+
+   private:
+    std::vector<std::uint32_t> slots_;
+  };
+  using SharedText = std::shared_ptr<const common::Text>;
+
+  // The entries are views into the table texts, which copies of the tables share: no text of
+  // its own per row.
+  SharedText officialText_;                      // the official list, in lower case
+  std::vector<std::string_view> officialNames_;  // each name once
+  Index officialIndex_;
+  std::vector<SharedText> checkTexts_;         // per loaded file: as stored, in lower case
+  std::vector<std::string_view> checkKeys_;    // lower case, each key once
+  std::vector<std::string_view> checkLabels_;  // per key: the label of its last row
+  Index checkIndex_;
+  std::size_t officialCount_ = 0;  // entries loaded, duplicates counted
   std::size_t checkRows_ = 0;
 };
 

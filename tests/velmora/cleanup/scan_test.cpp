@@ -124,9 +124,9 @@ TEST_F(ScanTest, EmptyOfficialListListsNothingButTheCrossServerScanStillWorks) {
 }
 
 TEST_F(ScanTest, CrossServerScanPicksByNameAlone) {
-  for (const char* name : {"中文.npk", "abc(1).npk", "plain.npk", "中文(2).npk", "x.npknpk",
-                           "Y.NPKNPK", "_a_", "official(1).npk", "tab\there.npk", "_a_.npk",
-                           "notes.txt"}) {
+  for (const char* name :
+       {"中文.npk", "abc(1).npk", "plain.npk", "中文(2).npk", "x.npknpk", "Y.NPKNPK", "_a_",
+        "official(1).npk", "tab\there.npk", "_a_.npk", "notes.txt"}) {
     Package(name);
   }
   fs::create_directories(game() / "sub(1).npk");
@@ -174,11 +174,12 @@ TEST_F(ScanTest, EmptyOrMissingFolderGivesNoRows) {
   Tables({"other.npk"}, {});
   const fs::path keep = fs::current_path();
   fs::current_path(game());  // an empty path box must not scan the current directory
-  for (const Text& folder : {Text(), dir_.Text() + "\\absent", dir_.Text() + "\\game\\中文.npk"_gbk}) {
+  for (const Text& folder :
+       {Text(), dir_.Text() + "\\absent", dir_.Text() + "\\game\\中文.npk"_gbk}) {
     std::vector<double> progress;
     EXPECT_TRUE(RunPackageScan(folder, tables_).rows.empty()) << folder;
-    EXPECT_TRUE(RunCrossServerScan(folder, tables_, [&](double p) { progress.push_back(p); })
-                    .rows.empty())
+    EXPECT_TRUE(
+        RunCrossServerScan(folder, tables_, [&](double p) { progress.push_back(p); }).rows.empty())
         << folder;
     EXPECT_TRUE(progress.empty()) << folder;
     EXPECT_TRUE(ListFolderPackages(folder).empty()) << folder;
@@ -222,10 +223,10 @@ TEST_F(ScanTest, BaseNames) {
     const char* name;
     const char* base;
   } cases[] = {
-      {"a(1)(2).npk", "a(2).npk"}, {"abc().npk", "abc.npk"},    {"abc.npk", "abc.npk"},
-      {"ab(b).npk", "a.npk"},      {"abc(1).npk", "abc.npk"},   {"x(1)1.npk", "x.npk"},
-      {"a(B)b.npk", "a.npk"},      {"a(1.npk", "a(1.npk"},      {"a)1(.npk", "a)1(.npk"},
-      {"中文(2).npk", "中文.npk"}, {"(x).npk", ".npk"},         {"", ""},
+      {"a(1)(2).npk", "a(2).npk"}, {"abc().npk", "abc.npk"},  {"abc.npk", "abc.npk"},
+      {"ab(b).npk", "a.npk"},      {"abc(1).npk", "abc.npk"}, {"x(1)1.npk", "x.npk"},
+      {"a(B)b.npk", "a.npk"},      {"a(1.npk", "a(1.npk"},    {"a)1(.npk", "a)1(.npk"},
+      {"中文(2).npk", "中文.npk"}, {"(x).npk", ".npk"},       {"", ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BaseName(common::Utf8ToGbkText(c.name)), common::Utf8ToGbkText(c.base)) << c.name;

@@ -75,10 +75,18 @@ TEST_F(TablesTest, MarkerLine) {
     const char* line;
     bool accepted;
   } cases[] = {
-      {"-597088775", true},       {"-597088775.0", true},   {" -597088775", true},
-      {"\t-597088775", true},     {"-5.97088775e8", true},  {"-597088775 trailing", true},
-      {"3697878521", false},      {"-597088774", false},    {"-597088775.01", false},
-      {"597088775", false},       {"", false},              {"marker", false},
+      {"-597088775", true},
+      {"-597088775.0", true},
+      {" -597088775", true},
+      {"\t-597088775", true},
+      {"-5.97088775e8", true},
+      {"-597088775 trailing", true},
+      {"3697878521", false},
+      {"-597088774", false},
+      {"-597088775.01", false},
+      {"597088775", false},
+      {"", false},
+      {"marker", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MarkerAccepted(c.line), c.accepted) << '"' << c.line << '"';
@@ -90,9 +98,9 @@ TEST_F(TablesTest, LinesSplitOnCrLfUpToTheFirstZeroByte) {
     std::string plain;
     std::vector<Text> lines;
   } cases[] = {
-      {"m\r\na.npk\r\n", {"m", "a.npk"}},                      // final CRLF adds no line
+      {"m\r\na.npk\r\n", {"m", "a.npk"}},                        // final CRLF adds no line
       {"m\r\na.npk\r\n\r\nb.npk", {"m", "a.npk", "", "b.npk"}},  // inner empty line stays
-      {"m\r\na\nb\r\n", {"m", "a\nb"}},                        // a bare LF is no line end
+      {"m\r\na\nb\r\n", {"m", "a\nb"}},                          // a bare LF is no line end
       {std::string("m\r\na.npk\0\r\nb.npk", 16), {"m", "a.npk"}},
       {"", {}},
   };
@@ -104,16 +112,26 @@ TEST_F(TablesTest, LinesSplitOnCrLfUpToTheFirstZeroByte) {
 
 TEST_F(TablesTest, OfficialNameListMatchesWholeNamesIgnoringAsciiCase) {
   NameTables tables;
-  tables.LoadOfficialNameList(
-      Table("list.sjk", "-597088775\r\nABC.NPK\r\n\r\nsprite_中文.npk\r\nabc(1).npk\r\n"_gbk));
+  tables.LoadOfficialNameList(Table(
+      "list.sjk",
+      "-597088775\r\nABC.NPK\r\n\r\nsprite_中文.npk\r\nabc(1).npk\r\n"_gbk + "\x81\x41.npk\r\n"));
   EXPECT_FALSE(tables.OfficialListEmpty());
   const struct {
     Text name;
     bool official;
   } cases[] = {
-      {"abc.npk", true},           {"ABC.npk", true},          {"sprite_中文.npk"_gbk, true},
-      {"SPRITE_中文.NPK"_gbk, true}, {"abc(1).npk", true},       {"abc", false},
-      {"abc.npk ", false},         {"xabc.npk", false},        {"abc(2).npk", false},
+      {"abc.npk", true},
+      {"ABC.npk", true},
+      {"sprite_中文.npk"_gbk, true},
+      {"SPRITE_中文.NPK"_gbk, true},
+      {"abc(1).npk", true},
+      {"abc", false},
+      {"abc.npk ", false},
+      {"xabc.npk", false},
+      {"abc(2).npk", false},
+      // 81 41 is one character: its second byte is no letter "A" to fold.
+      {"\x81\x41.NPK", true},
+      {"\x81\x61.npk", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(tables.IsOfficialName(c.name), c.official) << common::GbkToUtf8(c.name);
@@ -163,17 +181,20 @@ TEST_F(TablesTest, CheckLabelsByLowerCaseKeyLastRowWins) {
                                   "lonely.npk\r\n"
                                   "abc.npk@@@Later 标签\r\n"
                                   "Mixed.Npk@@@KeepS CaSe\r\n"
-                                  "@@@no name\r\n"_gbk));
+                                  "@@@no name\r\n"_gbk +
+                                      "\x81@@@@after a wide character\r\n"));
   const struct {
     Text baseName;
     std::optional<Text> label;
   } cases[] = {
       {"abc.npk", "Later 标签"_gbk},  // duplicate key: the later row
-      {"three.npk", "Shown"},          // a third field is ignored
-      {"mixed.npk", "KeepS CaSe"},     // key lower-cased, label as stored
-      {"Mixed.Npk", std::nullopt},     // lookups compare bytes
-      {"lonely.npk", std::nullopt},    // a line without @@@ is skipped
+      {"three.npk", "Shown"},         // a third field is ignored
+      {"mixed.npk", "KeepS CaSe"},    // key lower-cased, label as stored
+      {"Mixed.Npk", std::nullopt},    // lookups compare bytes
+      {"lonely.npk", std::nullopt},   // a line without @@@ is skipped
       {"", "no name"},
+      {"\x81@", "after a wide character"},  // 81 40 is one character, "@@@" only follows it
+      {"\x81", std::nullopt},
       {"absent.npk", std::nullopt},
   };
   for (const auto& c : cases) {
@@ -206,6 +227,19 @@ TEST_F(TablesTest, LongLoadsLetTheWindowHandleItsMessages) {
   EXPECT_GT(pumps, 0);
   EXPECT_TRUE(tables.IsOfficialName("name1999.npk"));
   EXPECT_EQ(tables.CheckLabel("name0.npk"), Text("label"));
+}
+
+TEST_F(TablesTest, CopiesOutliveTheTablesTheyWereMadeFrom) {
+  std::optional<NameTables> original(std::in_place);
+  original->LoadOfficialNameList(Table("list.sjk", "-597088775\r\nShort.npk\r\n"));
+  original->LoadNameCheckTable(Table("check.sjk", "-597088775\r\nk@@@v\r\n"));
+  const NameTables copy = *original;
+  const NameTables moved = std::move(*original);
+  original.reset();
+  for (const NameTables* tables : {&copy, &moved}) {
+    EXPECT_TRUE(tables->IsOfficialName("short.npk"));
+    EXPECT_EQ(tables->CheckLabel("k"), Text("v"));
+  }
 }
 
 TEST_F(TablesTest, DefaultPlacesInTheDataFolder) {
