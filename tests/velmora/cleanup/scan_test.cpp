@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tests/support/support.h"
 
 namespace velmora {
@@ -283,6 +284,42 @@ TEST_F(ScanTest, DuplicatePass) {
     for (Text& row : rows) row = Text(1, static_cast<char>('a' + random() % 4));
     ASSERT_EQ(FastPass(rows), StepwisePass(rows)) << ::testing::PrintToString(rows);
   }
+}
+
+// Both scans read the folder once and answer every date from that listing. They must give the
+// rows that looking each package up on its own gives.
+TEST_F(ScanTest, ScansAgreeWithLookingUpEachPackage) {
+  int day = 1;
+  for (const char* name :
+       {"Dup.npk", "dup.NPK", "UPPER.NPK", "中文(1).NPK", "中文.npk", "a(b)(c).Npk", "plain.npk",
+        "Mixed.NpkNpk", "_a_", "x(1)y(1).npk", "其他 文件.npk"}) {
+    Package(name, 2015, 6, day++);
+  }
+  Tables({"plain.npk"}, {"dup.npk@@@D", "中文.npk@@@中", "ay(1).npk@@@ay", "a(c).npk@@@ac"});
+  const Text folder = Folder();
+
+  std::vector<PackageRow> package;
+  for (const Text& name : platform::FindEntries(folder + "\\*.npk")) {
+    if (!tables_.IsOfficialName(common::ToLower(name))) {
+      package.push_back(MakePackageRow(folder, name, tables_));
+    }
+  }
+  EXPECT_EQ(RunPackageScan(folder, tables_).rows, package);
+
+  std::vector<Text> picked;
+  for (const Text& name : platform::FindEntries(folder + "\\*.npk")) {
+    const Text lower = common::ToLower(name);
+    if (!common::NonAsciiChars(lower).empty()) picked.push_back(lower);
+    if (common::Contains(lower, "(")) picked.push_back(lower);
+  }
+  for (const char* pattern : {"\\*.npknpk", "\\_a_"}) {
+    for (const Text& name : platform::FindEntries(folder + pattern)) picked.push_back(name);
+  }
+  std::vector<PackageRow> cross;
+  for (const Text& name : StepwisePass(picked)) {
+    cross.push_back(MakePackageRow(folder, name, tables_));
+  }
+  EXPECT_EQ(RunCrossServerScan(folder, tables_).rows, cross);
 }
 
 TEST_F(ScanTest, RowOfOnePackage) {
