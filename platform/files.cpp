@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/folder_scan.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -25,8 +26,6 @@ namespace fs = std::filesystem;
 using namespace common::literals;
 
 enum class Kind { kFile, kFolder, kOther };
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool HasWildcard(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
@@ -80,50 +79,6 @@ Kind KindOf(int folderFd, const dirent* entry) {
   }
 }
 
-// Windows wildcard matching of one GBK name: "*" any run of characters, "?" exactly one
-// character (a double-byte character counts as one), ASCII letters ignoring case, "*.*" every
-// name. There are no 8.3 short names here, so "*.npk" does not match "x.npknpk".
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*") pattern = "*";
-  std::size_t p = 0;
-  std::size_t n = 0;
-  std::size_t starP = std::string_view::npos;  // pattern position after the last "*"
-  std::size_t starN = 0;                       // name position that "*" last stopped at
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = ++p;
-      starN = n;
-      continue;
-    }
-    if (p < pattern.size()) {
-      const std::size_t pl = static_cast<std::size_t>(common::CharLength(pattern, p));
-      const std::size_t nl = static_cast<std::size_t>(common::CharLength(name, n));
-      if (pl == 1 && pattern[p] == '?') {
-        p += 1;
-        n += nl;
-        continue;
-      }
-      bool same = pl == nl;
-      if (same && pl == 1) {
-        same = FoldAscii(pattern[p]) == FoldAscii(name[n]);
-      } else if (same) {
-        same = pattern.substr(p, pl) == name.substr(n, nl);
-      }
-      if (same) {
-        p += pl;
-        n += nl;
-        continue;
-      }
-    }
-    if (starP == std::string_view::npos) return false;
-    starN += static_cast<std::size_t>(common::CharLength(name, starN));
-    n = starN;
-    p = starP;
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 // Calls visit(name, kind, folderFd, rawName) for every matching entry in listing order until
 // it returns false.
 template <typename Visit>
@@ -137,7 +92,7 @@ void ForEachMatch(const common::Text& pattern, Visit&& visit) {
     const std::string_view raw(entry->d_name);
     if (raw == "." || raw == "..") continue;
     const common::Text name = common::Utf8ToGbkText(raw);
-    if (!WildcardMatch(parts->name, name)) continue;
+    if (!MatchesWildcard(parts->name, name)) continue;
     if (!visit(name, KindOf(folderFd, entry), folderFd, entry->d_name)) break;
   }
   ::closedir(dir);

@@ -1,4 +1,5 @@
 // Mapping of Windows-style path texts onto the native file system.
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 #include <dirent.h>
@@ -23,13 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FoldAscii(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
+using detail::FoldAscii;
 
 bool ExistsExactly(const fs::path& path) {
   struct stat st;

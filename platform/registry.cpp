@@ -8,6 +8,7 @@
 //   "Other"=str(2):"%USERPROFILE%\\test"
 // Key and value names are escaped like the string data; characters outside ASCII are written
 // as \x and the UTF-16 unit in hexadecimal.
+#include "platform/ascii.h"
 #include "platform/registry.h"
 
 #include <unistd.h>
@@ -28,13 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FoldAscii(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
+using detail::FoldAscii;
 
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
