@@ -109,9 +109,19 @@ int Find(std::string_view text, std::string_view needle, int start, bool ignoreC
   if (needle.empty()) return start;
   if (needle.size() > text.size()) return -1;
   const std::size_t last = text.size() - needle.size();
-  for (std::size_t i = first; i <= last; i += static_cast<std::size_t>(CharLength(text, i))) {
-    if (!ignoreCase && text[i] != needle[0]) continue;  // most positions end at the first byte
-    if (MatchAt(text, i, needle, ignoreCase)) return static_cast<int>(i + 1);
+  const char head = needle[0];
+  std::size_t i = first;
+  while (i <= last) {
+    if (!ignoreCase) {
+      // Runs of single-byte characters that cannot start a match are stepped over one by one,
+      // without the character-length test of each step.
+      while (i <= last && static_cast<unsigned char>(text[i]) < 0x80 && text[i] != head) ++i;
+      if (i > last) break;
+    }
+    if ((ignoreCase || text[i] == head) && MatchAt(text, i, needle, ignoreCase)) {
+      return static_cast<int>(i + 1);
+    }
+    i += static_cast<std::size_t>(CharLength(text, i));
   }
   return -1;
 }
