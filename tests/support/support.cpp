@@ -306,4 +306,34 @@ std::string UniqueName(std::string_view stem, std::string_view suffix) {
   return std::string(stem) + std::to_string(::getpid()) + std::string(suffix);
 }
 
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::filesystem::path& workDir) {
+  ProgramRun run;
+  TempDir scratch("velmora-run");
+  const std::filesystem::path outPath = scratch / "stdout";
+  const std::filesystem::path errPath = scratch / "stderr";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (outFd < 0 || errFd < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    ::dup2(outFd, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
+    std::string path = program;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv = {path.data()};
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(path.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (pid > 0) ::waitpid(pid, &status, 0);
+  run.exitCode = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(outPath).value_or("");
+  run.err = ReadFile(errPath).value_or("");
+  return run;
+}
+
 }  // namespace support

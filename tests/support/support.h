@@ -151,4 +151,17 @@ std::unique_ptr<FakeProcess> StartFakeProcess(const std::string& name);
 // that it neither sees nor disturbs another test's "dnf.exe".
 std::string UniqueName(std::string_view stem, std::string_view suffix = ".exe");
 
+
+// What a program run by RunProgram printed and how it ended (-1: killed by a signal).
+struct ProgramRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the arguments (no shell) in workDir, its stdout and stderr into files, and
+// waits for it.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::filesystem::path& workDir = std::filesystem::current_path());
+
 }  // namespace support

@@ -17,50 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace common::literals;
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using CliRun = support::ProgramRun;
 
-// Runs velmora-cli with the arguments (no shell), its stdout through a pipe and its stderr into
-// a file, and waits for it.
-CliRun RunCli(const std::vector<std::string>& args) {
-  CliRun run;
-  support::TempDir scratch("velmora-cli-err");
-  const fs::path errPath = scratch / "stderr";
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) {
-    ADD_FAILURE() << "no pipe";
-    return run;
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipeFds[1], STDOUT_FILENO);
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (errFd >= 0) ::dup2(errFd, STDERR_FILENO);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    std::vector<char*> argv;
-    std::string program = VELMORA_CLI;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  char chunk[65536];
-  ssize_t got;
-  while ((got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0) run.out.append(chunk, got);
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = support::ReadFile(errPath).value_or("");
-  return run;
-}
+CliRun RunCli(const std::vector<std::string>& args) { return support::RunProgram(VELMORA_CLI, args); }
 
 // The sub-folders of a native folder in the order the directory listing gives them.
 std::vector<std::string> ListingOrder(const fs::path& folder) {

@@ -18,39 +18,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace common::literals;
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using CliRun = support::ProgramRun;
 
-// Runs velmora-cli (no shell) in the working directory, stdout and stderr into files.
+// Runs velmora-cli (no shell) in the working directory.
 CliRun RunCli(const std::vector<std::string>& args, const fs::path& workDir = fs::current_path()) {
-  CliRun run;
-  support::TempDir scratch("velmora-cli-run");
-  const fs::path outPath = scratch / "stdout";
-  const fs::path errPath = scratch / "stderr";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (outFd < 0 || errFd < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(126);
-    ::dup2(outFd, STDOUT_FILENO);
-    ::dup2(errFd, STDERR_FILENO);
-    std::string program = VELMORA_CLI;
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv = {program.data()};
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;  // a crash is -1
-  run.out = support::ReadFile(outPath).value_or("");
-  run.err = support::ReadFile(errPath).value_or("");
-  return run;
+  return support::RunProgram(VELMORA_CLI, args, workDir);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
