@@ -14,7 +14,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QUrl>
@@ -289,39 +288,6 @@ void SkinLabel::paintEvent(QPaintEvent*) {
   p.drawText(area, flags, text);
 }
 
-// ---- text view panel
-
-TextPanel::TextPanel(QWidget* parent) : QWidget(parent) {
-  edit = new QPlainTextEdit(this);
-  edit->setReadOnly(true);
-  edit->setFrameShape(QFrame::NoFrame);
-  edit->setUndoRedoEnabled(false);
-  edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  edit->viewport()->setAutoFillBackground(false);
-  edit->setAutoFillBackground(false);
-  edit->setAttribute(Qt::WA_TranslucentBackground, true);
-  edit->setStyleSheet(QStringLiteral(
-      "QPlainTextEdit { background: transparent; border: none; selection-background-color: "
-      "rgba(60,130,210,170); selection-color: white; }"
-      "QScrollBar:vertical { background: rgba(255,255,255,60); width: 10px; margin: 0; }"
-      "QScrollBar:horizontal { background: rgba(255,255,255,60); height: 10px; margin: 0; }"
-      "QScrollBar::handle { background: rgba(0,0,0,70); border-radius: 4px; min-height: 24px; "
-      "min-width: 24px; margin: 1px; }"
-      "QScrollBar::handle:hover { background: rgba(0,0,0,110); }"
-      "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
-      "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
-}
-
-void TextPanel::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  PaintPanel(p, rect(), top, bottom, borderStyle);
-}
-
-void TextPanel::resizeEvent(QResizeEvent*) {
-  int inset = borderStyle != 0 ? 1 : 0;
-  edit->setGeometry(rect().adjusted(inset, inset, -inset, -inset));
-}
-
 // ---- progress bar
 
 SkinProgress::SkinProgress(QWidget* parent) : QWidget(parent) {}
@@ -421,7 +387,6 @@ Text Element::Tip() const { return tip_; }
 namespace {
 detail::SkinButton* AsButton(QWidget* w) { return static_cast<detail::SkinButton*>(w); }
 detail::SkinLabel* AsLabel(QWidget* w) { return static_cast<detail::SkinLabel*>(w); }
-detail::TextPanel* AsPanel(QWidget* w) { return static_cast<detail::TextPanel*>(w); }
 }  // namespace
 
 Button::Button(SkinWindow* window, const Text& text, int x, int y, int width, int height)
@@ -579,85 +544,6 @@ void Label::SetGradient(Colour top, Colour bottom) {
 void Label::SetBorderStyle(int style) {
   if (!Alive()) return;
   AsLabel(widget_)->borderStyle = style;
-  widget_->update();
-}
-
-// ---- TextView
-
-TextView::TextView(SkinWindow* window, int x, int y, int width, int height)
-    : Element(window, new detail::TextPanel(window), x, y, width, height) {
-  auto* panel = AsPanel(widget_);
-  panel->edit->setFont(widget_->font());
-  QPalette palette = panel->edit->palette();
-  palette.setColor(QPalette::Text, QColor(0, 0, 0, 254));
-  panel->edit->setPalette(palette);
-  panel->edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  panel->setProperty("velmoraText", QVariant());
-}
-
-void TextView::SetText(const Text& text) {
-  if (!Alive()) return;
-  auto* panel = AsPanel(widget_);
-  Text stored = common::AsText(text);
-  panel->setProperty("velmoraText", QByteArray::fromStdString(stored));
-  // The document takes plain lines; "\r\n" shows as one line break.
-  QString shown = ToQ(stored);
-  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  panel->edit->setPlainText(shown);
-}
-
-Text TextView::GetText() const {
-  if (!Alive()) return {};
-  QVariant stored = widget_->property("velmoraText");
-  if (stored.isValid()) return stored.toByteArray().toStdString();
-  return {};
-}
-
-void TextView::SetTextColour(Colour colour) {
-  if (!Alive()) return;
-  auto* edit = AsPanel(widget_)->edit;
-  QPalette palette = edit->palette();
-  palette.setColor(QPalette::Text, ToQColor(colour));
-  edit->setPalette(palette);
-  AsPanel(widget_)->colourRef = colour;
-}
-
-Colour TextView::TextColour() const { return Alive() ? AsPanel(widget_)->colourRef : 0; }
-
-void TextView::SetFont(const Text& family, int pixelSize) {
-  if (!Alive()) return;
-  AsPanel(widget_)->edit->setFont(SkinFont(family, pixelSize));
-  widget_->setProperty("velmoraFamily", ToQ(family.empty() ? "宋体"_gbk : family));
-}
-
-Text TextView::FontFamily() const {
-  if (!Alive()) return {};
-  QVariant family = widget_->property("velmoraFamily");
-  return family.isValid() ? FromQ(family.toString()) : "宋体"_gbk;
-}
-
-void TextView::SetWrap(bool wrap) {
-  if (!Alive()) return;
-  AsPanel(widget_)->edit->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth
-                                               : QPlainTextEdit::NoWrap);
-}
-
-bool TextView::Wraps() const {
-  return Alive() && AsPanel(widget_)->edit->lineWrapMode() != QPlainTextEdit::NoWrap;
-}
-
-void TextView::SetGradient(Colour top, Colour bottom) {
-  if (!Alive()) return;
-  AsPanel(widget_)->top = ToQColor(top);
-  AsPanel(widget_)->bottom = ToQColor(bottom);
-  widget_->update();
-}
-
-void TextView::SetBorderStyle(int style) {
-  if (!Alive()) return;
-  AsPanel(widget_)->borderStyle = style;
-  QResizeEvent event(widget_->size(), widget_->size());
-  QApplication::sendEvent(widget_, &event);
   widget_->update();
 }
 

@@ -6,7 +6,6 @@
 #include <QFont>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 #include <optional>
@@ -88,21 +87,6 @@ class SkinLabel : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-};
-
-// The panel behind the text view: gradient and border; the text edit lies on it.
-class TextPanel : public QWidget {
-  Q_OBJECT
- public:
-  explicit TextPanel(QWidget* parent);
-  QPlainTextEdit* edit;
-  Colour colourRef = 0;
-  std::optional<QColor> top, bottom;
-  int borderStyle = 0;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 };
 
 class SkinProgress : public QWidget {

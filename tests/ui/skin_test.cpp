@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
-#include <QPlainTextEdit>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +19,7 @@
 #include "platform/paths.h"
 #include "tests/support/support.h"
 #include "tests/ui/ui_app.h"
+#include "ui/text_view.h"
 
 using namespace common::literals;
 
@@ -425,9 +425,10 @@ TEST_F(SkinTest, ElementsKeepWhatTheyAreGiven) {
   const common::Text script = "第一行\r\nline two\r\n"_gbk;
   view.SetText(script);
   EXPECT_EQ(view.GetText(), script);
-  auto* edit2 = view.Widget()->findChild<QPlainTextEdit*>();
-  ASSERT_NE(edit2, nullptr);
-  EXPECT_EQ(edit2->toPlainText(), QStringLiteral("第一行\nline two\n"));
+  auto* lines = view.Widget()->findChild<ui::detail::LineView*>();
+  ASSERT_NE(lines, nullptr);
+  lines->SelectAll();
+  EXPECT_EQ(lines->SelectedText(), QStringLiteral("第一行\r\nline two\r\n"));
   view.SetWrap(false);
   EXPECT_FALSE(view.Wraps());
 
