@@ -188,10 +188,11 @@ LineView::Laid& LineView::Layout(int line) {
     const int natural = static_cast<int>(std::ceil(widest));
     if (natural > measuredWidth_) {
       measuredWidth_ = natural;
-      if (!updatingBars_) {
-        // A line wider than the estimate widens the horizontal range.
-        const int needed = std::max(0, measuredWidth_ + 2 * kMargin - viewport()->width());
-        if (needed > horizontalScrollBar()->maximum()) horizontalScrollBar()->setMaximum(needed);
+      const int needed = std::max(0, measuredWidth_ + 2 * kMargin - viewport()->width());
+      if (!updatingBars_ && needed > horizontalScrollBar()->maximum()) {
+        // A line wider than the estimate widens the horizontal range, after the paint that
+        // found it (a new bar resizes the viewport).
+        QMetaObject::invokeMethod(this, [this] { UpdateScrollBars(); }, Qt::QueuedConnection);
       }
     }
   }
