@@ -6,8 +6,9 @@
 //   1. the patch script, GUI-free, against `find FOLDER -mindepth 2 -maxdepth 2 -type d`;
 //   2. "生成代码" in the script window (offscreen: folder box read for every TEX line, events
 //      pumped, the script shown and painted), against the GUI-free generation of (1);
-//   3. handing the finished script to the script view alone, against the same generation, and
-//      the share of that spent converting the text for the toolkit.
+//   3. handing the finished script to the script view alone, against the same generation; for
+//      scale, what converting the whole script for the toolkit would cost (the view converts only
+//      the lines it shows).
 // Each figure is the best of several runs; the ratio is figure / baseline.
 //   bench_script [RUNS]
 #include <fcntl.h>
@@ -151,7 +152,7 @@ int main(int argc, char** argv) {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     shownLength = text.size();
   });
-  std::printf("   of which converting the text for the toolkit: %.1f ms (%lld characters)\n",
+  std::printf("   for scale, converting the whole text for the toolkit: %.1f ms (%lld characters)\n",
               convert * 1000, static_cast<long long>(shownLength));
 
   window->Window()->close();
