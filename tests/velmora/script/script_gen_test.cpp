@@ -51,19 +51,9 @@ const common::Text& Header() {
   return header;
 }
 
+// Script lines (CR LF line ends; no item after the last one).
 std::vector<common::Text> Lines(const common::Text& script) {
-  std::vector<common::Text> lines;
-  std::size_t start = 0;
-  while (start < script.size()) {
-    const std::size_t end = script.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(script.substr(start));
-      break;
-    }
-    lines.push_back(script.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return common::Split(script, "\r\n");
 }
 
 TEST(ScriptGenerator, WorkedExampleByteForByte) {
