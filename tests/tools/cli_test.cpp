@@ -25,6 +25,7 @@ CliRun RunCli(const std::vector<std::string>& args, const fs::path& workDir = fs
   return support::RunProgram(VELMORA_CLI, args, workDir);
 }
 
+// Output lines. The output is UTF-8, so the GBK-aware split of the text layer does not apply.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
