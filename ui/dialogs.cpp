@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QVBoxLayout>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -64,6 +65,26 @@ std::vector<ShownDialog>& ShownList() {
 void SetAnswerer(Answerer answerer) { CurrentAnswerer() = std::move(answerer); }
 const std::vector<ShownDialog>& Shown() { return ShownList(); }
 void ClearShown() { ShownList().clear(); }
+
+bool InstallAnswererFromEnvironment() {
+  const char* log = std::getenv("VELMORA_TEST_DIALOG_LOG");
+  if (log == nullptr || *log == '\0') return false;
+  std::string logPath = log;
+  SetAnswerer([logPath](const ShownDialog& dialog) {
+    std::string line = common::GbkToUtf8(dialog.title) + "\t" + common::GbkToUtf8(dialog.text);
+    std::string escaped;
+    for (char c : line) {
+      if (c == '\n') escaped += "\\n";
+      else if (c != '\r') escaped += c;
+    }
+    std::ofstream(logPath, std::ios::binary | std::ios::app) << escaped << '\n';
+    DialogAnswer answer;
+    std::vector<MessageButton> buttons = MessageButtons(dialog.buttonSet);
+    if (!buttons.empty()) answer.button = buttons.front().result;
+    return answer;
+  });
+  return true;
+}
 }  // namespace testing
 
 namespace {

@@ -79,6 +79,13 @@ void SetAnswerer(Answerer answerer);
 const std::vector<ShownDialog>& Shown();
 void ClearShown();
 
+// For tests that run the built programs as processes: when the environment variable
+// VELMORA_TEST_DIALOG_LOG names a file, installs an answerer that answers every dialog with the
+// first button of its set (choosers: cancel) and appends one line per dialog to that file, in
+// UTF-8: the title, a tab, the text with line breaks written as "\n". Does nothing otherwise.
+// Returns true when it installed the answerer.
+bool InstallAnswererFromEnvironment();
+
 // Installs an answerer for the lifetime of the object and removes it afterwards.
 class ScopedAnswerer {
  public:

@@ -1,0 +1,1 @@
+#include "update/share_link.h"
