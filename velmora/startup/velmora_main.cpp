@@ -4,12 +4,15 @@
 #include <QFont>
 #include <QStringList>
 
+#include "ui/dialogs.h"
 #include "ui/skin.h"
 #include "velmora/cleanup/cleanup_window.h"
 #include "velmora/startup/start_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // A test that runs the program as a process has its dialogs answered and logged.
+  ui::testing::InstallAnswererFromEnvironment();
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   // Closing the last visible window (the cleanup window hides itself) never ends the program;
   // only the launcher's menu and the update path do.
