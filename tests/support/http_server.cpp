@@ -177,6 +177,20 @@ void HttpServer::Hang(std::string_view target) { Route(target, "hang", ""); }
 
 void HttpServer::Drop(std::string_view target) { Route(target, "drop", ""); }
 
+void HttpServer::ServeFile(std::string_view target, const std::string& path,
+                           const FileAnswer& answer) {
+  std::string data = "path=" + path + "\n";
+  data += "ranges=" + std::to_string(answer.ranges ? 1 : 0) + "\n";
+  data += "status=" + std::to_string(answer.status) + "\n";
+  data += "length=" + std::to_string(answer.announceLength ? 1 : 0) + "\n";
+  data += "announce_extra=" + std::to_string(answer.announceExtra) + "\n";
+  data += "extra=" + std::to_string(answer.sendExtra) + "\n";
+  data += "cut=" + std::to_string(answer.cutAt) + "\n";
+  data += "stall=" + std::to_string(answer.stallAt) + "\n";
+  data += "rate=" + std::to_string(answer.bytesPerSecond) + "\n";
+  Route(target, "file", data);
+}
+
 void HttpServer::Route(std::string_view target, std::string_view mode, std::string_view data) {
   routes_[std::string(target)] = {std::string(mode), std::string(data)};
   WriteRoutes();

@@ -23,6 +23,19 @@ struct HttpRequest {
   std::vector<std::string> HeaderValues(std::string_view name) const;
 };
 
+// How ServeFile serves its file; the defaults are a well-behaved server that honours ranges.
+// Offsets count from the start of the file, so a range answer that covers one is affected.
+struct FileAnswer {
+  bool ranges = true;              // false: ignore Range and answer 200 with the whole file
+  int status = 200;                // another status answers with an HTML error page instead
+  bool announceLength = true;      // false: no Content-Length, the body ends with the connection
+  long long announceExtra = 0;     // Content-Length announces this many bytes more than sent
+  long long sendExtra = 0;         // this many bytes more than announced follow the body
+  long long cutAt = -1;            // close the connection at this file offset
+  long long stallAt = -1;          // stop sending at this file offset, keep the connection open
+  long long bytesPerSecond = 0;    // per connection; 0 = as fast as possible
+};
+
 class HttpServer {
  public:
   // Starts the server; Running() tells whether that worked. An https server makes its own
@@ -46,6 +59,8 @@ class HttpServer {
   void Hang(std::string_view target);
   // Reads the request and closes the connection without an answer.
   void Drop(std::string_view target);
+  // Serves the file at this native path (read anew for every request) as `answer` says.
+  void ServeFile(std::string_view target, const std::string& path, const FileAnswer& answer = {});
 
   // Every request received so far, in order of arrival.
   std::vector<HttpRequest> Requests() const;

@@ -14,7 +14,7 @@ It holds records of the form
 
 mode "raw" sends the data bytes exactly as they are (with "{PORT}" replaced by the port);
 "hang" reads the request and never answers; "drop" reads the request and closes the
-connection without an answer. A target ending in "*" matches every request target that begins
+connection without an answer; "file" serves a file (below). A target ending in "*" matches every request target that begins
 with the text before the "*"; an exact target wins over such a prefix, a longer prefix over a
 shorter one. Requests without a route get a 404 answer.
 
@@ -25,7 +25,25 @@ before it is answered (a TLS handshake as the three bytes "TLS"), as
 
 A connection stays open for further requests after a raw answer that gives a Content-Length and
 does not say "Connection: close".
+
+Mode "file" holds lines "key=value". "path" names the file served (read anew for every request);
+the others change how it is served, each in one way a real server may misbehave:
+
+    ranges=0         ignore Range headers and answer 200 with the whole file (default 1: a single
+                     range "bytes=a-b" or "bytes=a-" gets 206 with its Content-Range; one beyond
+                     the end gets 416)
+    status=N         answer with status N and a small HTML error page instead of the file
+    length=0         send no Content-Length; the end of the body is the end of the connection
+    announce_extra=N announce N bytes more than the body holds
+    extra=N          send N bytes more than announced after the body
+    cut=N            close the connection once the bytes before file offset N are sent
+    stall=N          stop sending at file offset N and keep the connection open
+    rate=N           send at most about N bytes per second on each connection
+
+A file answer always closes its connection after the body.
 """
+
+import time
 
 import os
 import socket
@@ -132,6 +150,93 @@ def wait_for_peer_to_leave(conn):
         pass
 
 
+def file_options(data):
+    options = {}
+    for line in data.split(b"\n"):
+        key, sep, value = line.partition(b"=")
+        if sep:
+            options[key.decode()] = value.decode()
+    return options
+
+
+def asked_range(request, size):
+    """(first, last) of a single range "bytes=a-b" or "bytes=a-", None without a Range header,
+    "bad" for a range the file cannot satisfy."""
+    value = header_value(request.split(b"\r\n\r\n", 1)[0], b"range")
+    if value is None:
+        return None
+    unit, sep, spec = value.partition(b"=")
+    first, dash, last = spec.partition(b"-")
+    try:
+        if unit.strip().lower() != b"bytes" or not dash or b"," in spec:
+            return "bad"
+        first = int(first)
+        last = int(last) if last.strip() else size - 1
+    except ValueError:
+        return "bad"
+    if first >= size or last < first:
+        return "bad"
+    return first, min(last, size - 1)
+
+
+def serve_file(conn, request, data):
+    options = file_options(data)
+    number = lambda key, default: int(options.get(key, default))
+    status = number("status", 200)
+    if status != 200:
+        page = (b"<html><head><title>%d</title></head><body><h1>Error %d</h1>"
+                b"<p>The file could not be served.</p></body></html>" % (status, status))
+        conn.sendall(b"HTTP/1.1 %d Error\r\nContent-Type: text/html\r\nContent-Length: %d\r\n"
+                     b"Connection: close\r\n\r\n" % (status, len(page)) + page)
+        return
+    size = os.path.getsize(options["path"])
+    first, last = 0, size - 1
+    head = b"HTTP/1.1 200 OK\r\n"
+    extra_headers = b""
+    wanted = asked_range(request, size) if number("ranges", 1) else None
+    if wanted == "bad":
+        conn.sendall(b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
+                     b"Content-Length: 0\r\nConnection: close\r\n\r\n" % size)
+        return
+    if wanted is not None:
+        first, last = wanted
+        head = b"HTTP/1.1 206 Partial Content\r\n"
+        extra_headers = b"Content-Range: bytes %d-%d/%d\r\n" % (first, last, size)
+    if number("ranges", 1):
+        extra_headers += b"Accept-Ranges: bytes\r\n"
+    body_length = last - first + 1
+    if number("length", 1):
+        extra_headers += b"Content-Length: %d\r\n" % (body_length + number("announce_extra", 0))
+    conn.sendall(head + b"Content-Type: application/zip\r\n" + extra_headers +
+                 b"Connection: close\r\n\r\n")
+    cut, stall, rate = number("cut", -1), number("stall", -1), number("rate", 0)
+    position, end = first, last + 1
+    with open(options["path"], "rb") as f:
+        f.seek(first)
+        started = time.monotonic()
+        while position < end:
+            stop = end
+            if first <= cut < stop:
+                stop = cut
+            if first <= stall < stop:
+                stop = stall
+            step = min(65536, stop - position)
+            if rate > 0:
+                step = min(step, max(1, rate // 20))
+                ahead = (position - first) / rate - (time.monotonic() - started)
+                if ahead > 0:
+                    time.sleep(ahead)
+            if step > 0:
+                conn.sendall(f.read(step))
+                position += step
+            if position == stop and stop != end:
+                if stop == stall:
+                    wait_for_peer_to_leave(conn)
+                return
+    if number("extra", 0) > 0:
+        conn.sendall(b"X" * number("extra", 0))
+
+
 def serve_connection(conn):
     pending = b""
     try:
@@ -151,6 +256,9 @@ def serve_connection(conn):
                 wait_for_peer_to_leave(conn)
                 return
             if mode == "drop":
+                return
+            if mode == "file":
+                serve_file(conn, request, data)
                 return
             response = data.replace(b"{PORT}", str(PORT).encode())
             conn.sendall(response)
