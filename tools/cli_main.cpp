@@ -1,5 +1,5 @@
-// velmora-cli: the command-line face of Velmora's GUI-free logic.
-//   velmora-cli [--gbk] tables|scan|script ...
+// velmora-cli: the command-line face of the GUI-free logic of Velmora and UpDate.
+//   velmora-cli [--gbk] tables|scan|script|resolve ...
 #include <string>
 #include <vector>
 
@@ -19,6 +19,8 @@ const char kUsage[] =
     "                                   list the unofficial packages of FOLDER, as the\n"
     "                                   cleanup window does\n"
     "  script FOLDER                    print the patch script for a texture FOLDER\n"
+    "  resolve [--value] ADDRESS        print the link record of a share page, as UpDate\n"
+    "                                   resolves it (link|encoded*name|size|md5)\n"
     "\n"
     "Options:\n"
     "  --gbk    write every output as raw GBK bytes instead of UTF-8 (anywhere on the line)\n"
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
   if (command == "tables") return cli::RunTablesCommand(rest, options);
   if (command == "scan") return cli::RunScanCommand(rest, options);
   if (command == "script") return cli::RunScriptCommand(rest, options);
+  if (command == "resolve") return cli::RunResolveCommand(rest, options);
   cli::WriteErr("velmora-cli: unknown command '" + common::Utf8ToGbkText(command) + "'\n", options);
   cli::WriteErr(kUsage, options);
   return 2;

@@ -16,6 +16,7 @@ struct Options {
 int RunTablesCommand(const std::vector<std::string>& args, const Options& options);
 int RunScanCommand(const std::vector<std::string>& args, const Options& options);
 int RunScriptCommand(const std::vector<std::string>& args, const Options& options);
+int RunResolveCommand(const std::vector<std::string>& args, const Options& options);
 
 // Writes a GBK text to stdout or stderr: converted to UTF-8 unless options.gbk.
 void WriteOut(const std::string& gbk, const Options& options);
