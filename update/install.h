@@ -31,7 +31,8 @@ enum class InstallResult {
 struct InstallOutcome {
   InstallResult result = InstallResult::Damaged;
   std::string reason;                 // for tests and diagnostics; never shown to the user
-  std::vector<std::string> written;   // relative native paths written, in archive order
+  std::vector<std::string> written;   // relative native paths written, in archive order: every
+                                      // file and folder when installed, nothing otherwise
 };
 
 // Checks the whole archive without writing anything: every entry read to its end with its CRC
@@ -51,6 +52,14 @@ namespace detail {
 // false makes that rename fail as if the system had refused it. nullptr restores the default.
 using RenameHook = bool (*)(const std::string& targetNativePath);
 void SetRenameHook(RenameHook hook);
+
+// Test seam: called just before each change on disk that an interrupted install must be able to
+// undo or finish: "stage" (one staged file), "journal" (the swap journal), "folder" (a new folder
+// of the installation), "backup" (an old file moved aside), "place" (a new file moved in),
+// "commit" (the journal marked done), "cleanup" (backups and staging removed). A test that ends
+// the process in the hook simulates a kill at that step. nullptr restores the default.
+using StepHook = void (*)(const char* step);
+void SetStepHook(StepHook hook);
 }  // namespace detail
 
 }  // namespace update
