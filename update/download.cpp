@@ -29,6 +29,16 @@ using Clock = std::chrono::steady_clock;
 // set-up than they gain.
 constexpr std::int64_t kSplitThreshold = 1 << 20;
 constexpr int kMaxConnections = 5;
+// A split file is fetched in pieces of about a quarter of a connection's share, never smaller
+// than this: a connection that is done takes the next piece, so a slow connection holds up at
+// most one piece at the end.
+constexpr std::int64_t kMinPiece = 1 << 20;
+constexpr int kPiecesPerConnection = 4;
+// libcurl's receive buffer. The receive block bounds each write into the file; a buffer of only
+// 10 KiB would cost one loop round per 10 KiB and slows a fast stream down.
+constexpr long kReceiveBuffer = 128 * 1024;
+// The md5 of the growing file is read back in blocks of this size.
+constexpr std::size_t kHashBlock = 1 << 20;
 // How often the transfer loop looks at the stop request and the stall limit while idle.
 constexpr int kPollMs = 20;
 const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
@@ -64,6 +74,16 @@ std::int64_t DecimalSize(const Text& text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < 0) return -1;
   return value;
+}
+
+std::string HexText(const unsigned char* bytes, unsigned int length) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned int i = 0; i < length; ++i) {
+    text += kHex[bytes[i] >> 4];
+    text += kHex[bytes[i] & 15];
+  }
+  return text;
 }
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
@@ -154,7 +174,10 @@ struct Task {
   std::int64_t expectedSize = -1;  // from the record; -1 when not given as a number
   std::int64_t total = -1;         // once known
   bool totalReported = false;
-  bool splitPending = false;
+  int connections = 1;
+  std::vector<std::pair<std::int64_t, std::int64_t>> pending;  // pieces not yet asked for, in order
+  std::size_t nextPending = 0;
+  std::atomic<std::int64_t> prefix{0};  // bytes from offset 0 on that are stored without a gap
   std::string failure;             // the first reason the task fails; empty while all is well
   std::vector<std::unique_ptr<Part>> parts;
 
@@ -224,11 +247,13 @@ bool CheckAnswer(Part& part) {
   const std::int64_t limit = task.total >= 0 ? task.total : task.expectedSize;
   part.end = limit >= 0 ? limit - 1 : -1;
 
-  const int connections = std::clamp(task.settings->connections, 1, kMaxConnections);
-  if (status == 206 && connections > 1 && task.total >= kSplitThreshold) {
-    part.end = task.total / connections - 1;
-    part.cutEarly = true;
-    task.splitPending = true;
+  if (status == 206 && task.connections > 1 && task.total >= kSplitThreshold) {
+    const std::int64_t piece =
+        std::max(kMinPiece, task.total / (task.connections * kPiecesPerConnection));
+    part.end = std::min(piece, task.total) - 1;
+    part.cutEarly = part.end < task.total - 1;
+    for (std::int64_t first = part.end + 1; first < task.total; first += piece)
+      task.pending.emplace_back(first, std::min(first + piece, task.total) - 1);
   }
   return true;
 }
@@ -320,10 +345,8 @@ bool StartPart(Task& task, CURLM* multi, const std::string& link, std::unique_pt
   const DownloadSettings& settings = *task.settings;
   const std::string range =
       std::to_string(part->start) + "-" + (part->opening ? "" : std::to_string(part->end));
-  // The receive block is the largest write into the file. libcurl's own receive buffer stays at
-  // its default size or more, since a 10 KiB buffer alone slows one loopback stream down.
-  const long buffer = std::clamp(std::max(settings.receiveBlock, static_cast<long>(CURL_MAX_WRITE_SIZE)),
-                                 1024L, static_cast<long>(CURL_MAX_READ_SIZE));
+  const long buffer = std::clamp(std::max(settings.receiveBlock, kReceiveBuffer), 1024L,
+                                 static_cast<long>(CURL_MAX_READ_SIZE));
   curl_easy_setopt(easy, CURLOPT_URL, link.c_str());
   curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -403,6 +426,8 @@ void Transfer(Task& task, const std::string& link) {
       curl_multi_remove_handle(multi, message->easy_handle);
       part->active = false;
       EndPart(task, *part, result);
+      curl_easy_cleanup(part->easy);  // a finished piece keeps no buffers; its connection
+      part->easy = nullptr;           // stays in the multi handle's cache for the next piece
     }
     if (!task.failure.empty()) break;
 
@@ -410,27 +435,37 @@ void Transfer(Task& task, const std::string& link) {
       task.totalReported = true;
       Report(task, kEventTotalSize, task.total);
     }
-    if (task.splitPending) {
-      task.splitPending = false;
-      const int connections = std::clamp(task.settings->connections, 1, kMaxConnections);
-      for (int i = 1; i < connections && task.failure.empty(); ++i) {
-        auto part = std::make_unique<Part>();
-        part->start = task.total * i / connections;
-        part->end = task.total * (i + 1) / connections - 1;
-        StartPart(task, multi, link, std::move(part));
-      }
-      continue;  // start the new requests at once
-    }
 
-    bool anyActive = false;
+    int active = 0;
+    std::int64_t prefix = 0;
+    bool gap = false;
     const Clock::time_point now = Clock::now();
-    for (const auto& part : task.parts) {
+    for (const auto& part : task.parts) {  // in the order of their offsets
+      if (!gap && part->start == prefix) {
+        prefix = part->pos;
+        gap = !part->finished;
+      } else {
+        gap = true;
+      }
       if (!part->active) continue;
-      anyActive = true;
+      ++active;
       if (now - part->lastActivity > std::chrono::milliseconds(stallMs))
         task.Fail("nothing received for " + std::to_string(stallMs) + " ms");
     }
-    if (!anyActive || !task.failure.empty()) break;
+    task.prefix.store(prefix);
+    if (!task.failure.empty()) break;
+    if (active < task.connections && task.nextPending < task.pending.size()) {
+      while (active < task.connections && task.nextPending < task.pending.size()) {
+        auto part = std::make_unique<Part>();
+        part->start = task.pending[task.nextPending].first;
+        part->end = task.pending[task.nextPending].second;
+        ++task.nextPending;
+        if (!StartPart(task, multi, link, std::move(part))) break;
+        ++active;
+      }
+      continue;  // start the new requests at once
+    }
+    if (active == 0) break;
     curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
   }
 
@@ -443,6 +478,67 @@ void Transfer(Task& task, const std::string& link) {
   }
   curl_multi_cleanup(multi);
 }
+
+// Computes the md5 of the temporary file while the download runs: it reads the part from offset
+// 0 on that is stored without a gap, as it grows, so that the digest is ready soon after the last
+// byte instead of after a second pass over the whole file.
+class PrefixHasher {
+ public:
+  PrefixHasher(const std::string& path, const std::atomic<std::int64_t>& prefix)
+      : path_(path), prefix_(prefix), thread_([this] { Run(); }) {}
+  ~PrefixHasher() {
+    cancel_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  PrefixHasher(const PrefixHasher&) = delete;
+  PrefixHasher& operator=(const PrefixHasher&) = delete;
+
+  // The digest of the first `total` bytes, once the prefix has reached them; empty on a failure.
+  std::string Finish(std::int64_t total) {
+    goal_.store(total);
+    if (thread_.joinable()) thread_.join();
+    return hashed_ == total ? digest_ : std::string();
+  }
+
+ private:
+  void Run() {
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ok = fd >= 0 && context != nullptr && EVP_DigestInit_ex(context, EVP_md5(), nullptr) == 1;
+    std::vector<char> buffer(ok ? kHashBlock : 0);
+    while (ok && !cancel_.load()) {
+      const std::int64_t available = prefix_.load();
+      if (available > hashed_) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(available - hashed_, kHashBlock));
+        const ssize_t got = pread(fd, buffer.data(), want, static_cast<off_t>(hashed_));
+        if (got < 0 && errno == EINTR) continue;
+        ok = got > 0 && EVP_DigestUpdate(context, buffer.data(), static_cast<std::size_t>(got)) == 1;
+        if (ok) hashed_ += got;
+        continue;
+      }
+      const std::int64_t goal = goal_.load();
+      if (goal >= 0 && hashed_ >= goal) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (ok && !cancel_.load() && EVP_DigestFinal_ex(context, digest, &length) == 1)
+      digest_ = HexText(digest, length);
+    else
+      hashed_ = -1;
+    EVP_MD_CTX_free(context);
+    if (fd >= 0) close(fd);
+  }
+
+  std::string path_;
+  const std::atomic<std::int64_t>& prefix_;
+  std::atomic<std::int64_t> goal_{-1};
+  std::atomic<bool> cancel_{false};
+  std::int64_t hashed_ = 0;  // the thread's own until it is joined
+  std::string digest_;
+  std::thread thread_;  // last: it starts once the members above exist
+};
 
 void GlobalInit() {
   static std::once_flag once;
@@ -457,6 +553,7 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
   task.settings = &settings;
   const RecordFields record = ReadRecord(settings.address);
   task.expectedSize = DecimalSize(record.size);
+  task.connections = std::clamp(settings.connections, 1, kMaxConnections);
   const std::string expectedMd5 = IsMd5Text(record.md5) ? record.md5 : std::string();
 
   const std::string target = platform::NativePath(settings.target).string();
@@ -478,6 +575,9 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
       task.fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (task.fd < 0) task.Fail("the temporary file cannot be created");
     }
+    std::unique_ptr<PrefixHasher> hasher;
+    if (task.failure.empty() && !expectedMd5.empty())
+      hasher = std::make_unique<PrefixHasher>(temporary, task.prefix);
     if (task.failure.empty()) Transfer(task, record.link);
     if (task.fd >= 0 && close(task.fd) != 0) task.Fail("the temporary file could not be closed");
     task.fd = -1;
@@ -496,9 +596,12 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
       task.totalReported = true;  // a stream without a length: its size is known only now
       Report(task, kEventTotalSize, task.total);
     }
-    if (task.failure.empty() && !expectedMd5.empty() &&
-        !SameIgnoringCase(FileMd5(temporary), expectedMd5))
-      task.Fail("the md5 differs from the record's");
+    if (task.failure.empty() && hasher) {
+      task.prefix.store(task.total);  // every byte is stored
+      if (!SameIgnoringCase(hasher->Finish(task.total), expectedMd5))
+        task.Fail("the md5 differs from the record's");
+    }
+    hasher.reset();  // a failed task stops the reading at once
     if (task.failure.empty() && std::rename(temporary.c_str(), target.c_str()) != 0)
       task.Fail("the file cannot take the target's place");
 
@@ -591,13 +694,7 @@ std::string FileMd5(const std::string& nativePath) {
   EVP_MD_CTX_free(context);
   close(fd);
   if (!ok) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < digestLength; ++i) {
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 15];
-  }
-  return text;
+  return HexText(digest, digestLength);
 }
 
 bool IsMd5Text(const Text& text) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -29,7 +30,7 @@ using update::FileMd5;
 using update::IsMd5Text;
 namespace fs = std::filesystem;
 
-constexpr std::int64_t kLargeSize = 3 * 1024 * 1024 + 12345;  // split into ranges
+constexpr std::int64_t kLargeSize = 8 * 1024 * 1024 + 12345;  // split into ranges
 constexpr std::int64_t kSmallSize = 200 * 1024 + 7;            // one stream
 
 std::string ReadWhole(const fs::path& path) {
@@ -154,24 +155,31 @@ TEST_F(DownloadTest, LargeFileComesInParallelRangesWithoutCompression) {
   EXPECT_EQ(log.ValueOf(update::kEventTaskEnded), kLargeSize);
   EXPECT_EQ(log.EndResult(), DownloadResult::Completed);
 
+  // The opening request learns the total; the others ask for the rest in pieces that join up
+  // without a gap or an overlap, more pieces than connections.
   const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 5u);
-  std::vector<std::string> ranges;
-  for (const auto& request : requests) {
+  ASSERT_GT(requests.size(), 5u);
+  std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const auto& request = requests[i];
     EXPECT_EQ(request.Target(), "/large");
     EXPECT_TRUE(request.HeaderValues("Accept-Encoding").empty()) << request.raw;
     ASSERT_EQ(request.HeaderValues("Range").size(), 1u) << request.raw;
-    ranges.push_back(request.HeaderValues("Range")[0]);
+    const std::string range = request.HeaderValues("Range")[0];
+    if (i == 0) {
+      EXPECT_EQ(range, "bytes=0-");
+      continue;
+    }
+    long long first = -1;
+    long long last = -1;
+    ASSERT_EQ(std::sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last), 2) << range;
+    pieces.emplace_back(first, last);
   }
-  // The opening request learns the total; the others ask for the rest in fixed parts.
-  EXPECT_EQ(ranges[0], "bytes=0-");
-  for (std::size_t i = 1; i < ranges.size(); ++i) {
-    const std::int64_t first = kLargeSize * static_cast<std::int64_t>(i) / 5;
-    const std::int64_t last = kLargeSize * static_cast<std::int64_t>(i + 1) / 5 - 1;
-    EXPECT_NE(std::find(ranges.begin(), ranges.end(),
-                        "bytes=" + std::to_string(first) + "-" + std::to_string(last)),
-              ranges.end());
-  }
+  std::sort(pieces.begin(), pieces.end());
+  EXPECT_GT(pieces.front().first, 0);
+  for (std::size_t i = 1; i < pieces.size(); ++i)
+    EXPECT_EQ(pieces[i].first, pieces[i - 1].second + 1);
+  EXPECT_EQ(pieces.back().second, kLargeSize - 1);
 }
 
 // Answers that must still give the file, byte for byte.
@@ -180,7 +188,7 @@ struct GoodCase {
   bool large;
   FileAnswer answer;
   int connections;
-  std::size_t requests;     // how many requests the download takes
+  bool oneStream;            // one request, or more pieces than connections
   bool recordChecks = true;  // false: size and md5 fields that are no number and no md5
 };
 
@@ -194,12 +202,12 @@ TEST_F(DownloadTest, ServersThatGiveTheWholeFileInOtherWays) {
   trailingBytes.ranges = false;
   trailingBytes.sendExtra = 5000;
   const GoodCase cases[] = {
-      {"a server that ignores Range sends it in one stream", true, ignoresRange, 5, 1},
-      {"a small file is one request", false, {}, 5, 1},
-      {"one connection asked for", true, {}, 1, 1},
-      {"no Content-Length: the end of the connection ends the file", true, noLength, 5, 1},
-      {"bytes after the announced length stay out", true, trailingBytes, 5, 1},
-      {"size and md5 fields that cannot be checked", true, {}, 5, 5, false},
+      {"a server that ignores Range sends it in one stream", true, ignoresRange, 5, true},
+      {"a small file is one request", false, {}, 5, true},
+      {"one connection asked for", true, {}, 1, true},
+      {"no Content-Length: the end of the connection ends the file", true, noLength, 5, true},
+      {"bytes after the announced length stay out", true, trailingBytes, 5, true},
+      {"size and md5 fields that cannot be checked", true, {}, 5, false, false},
   };
   for (const GoodCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -218,7 +226,11 @@ TEST_F(DownloadTest, ServersThatGiveTheWholeFileInOtherWays) {
     EXPECT_EQ(outcome.result, DownloadResult::Completed) << outcome.reason;
     EXPECT_TRUE(ReadWhole(Target()) == bytes);
     EXPECT_FALSE(fs::exists(Temporary()));
-    EXPECT_EQ(server_.Requests().size() - before, c.requests);
+    const std::size_t requests = server_.Requests().size() - before;
+    if (c.oneStream)
+      EXPECT_EQ(requests, 1u);
+    else
+      EXPECT_GT(requests, 5u);
     EXPECT_EQ(log.Codes(), (std::vector<int>{update::kEventTotalSize, update::kEventTaskEnded}));
     EXPECT_EQ(log.ValueOf(update::kEventTotalSize), static_cast<std::int64_t>(bytes.size()));
   }
@@ -373,7 +385,7 @@ bool WaitForProgress(const DownloadFacility& facility) {
 
 TEST_F(DownloadTest, StopEndsARunningTaskAsFailed) {
   FileAnswer slow;
-  slow.bytesPerSecond = 100 * 1024;  // about 6 s for the whole file over five connections
+  slow.bytesPerSecond = 100 * 1024;  // many seconds for the whole file
   server_.ServeFile("/large", LargePath(), slow);
   EventLog log;
   DownloadFacility facility;
