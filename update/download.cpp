@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "update/share_link.h"
 
 namespace update {
 
@@ -42,30 +43,6 @@ constexpr std::size_t kHashBlock = 1 << 20;
 // How often the transfer loop looks at the stop request and the stall limit while idle.
 constexpr int kPollMs = 20;
 const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-
-// The fields of the link record the download needs. The record is "link|encoded*name|size|md5";
-// only the link (before the first "|"), the size (third field) and the md5 (fourth) matter here.
-struct RecordFields {
-  std::string link;
-  Text size;
-  Text md5;
-};
-
-RecordFields ReadRecord(const Text& record) {
-  RecordFields fields;
-  std::vector<Text> parts;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t bar = record.find('|', start);
-    parts.push_back(record.substr(start, bar == Text::npos ? Text::npos : bar - start));
-    if (bar == Text::npos) break;
-    start = bar + 1;
-  }
-  fields.link = parts[0];
-  if (parts.size() > 2) fields.size = parts[2];
-  if (parts.size() > 3) fields.md5 = parts[3];
-  return fields;
-}
 
 // A size written as a decimal number; -1 for anything else.
 std::int64_t DecimalSize(const Text& text) {
@@ -551,7 +528,7 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
   Task task;
   task.shared = &shared;
   task.settings = &settings;
-  const RecordFields record = ReadRecord(settings.address);
+  const LinkRecord record = SplitLinkRecord(settings.address);
   task.expectedSize = DecimalSize(record.size);
   task.connections = std::clamp(settings.connections, 1, kMaxConnections);
   const std::string expectedMd5 = IsMd5Text(record.md5) ? record.md5 : std::string();
