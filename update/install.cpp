@@ -152,12 +152,42 @@ class NameSet {
   std::unordered_map<std::string, std::pair<std::string, bool>> seen_;  // folded -> name, folder
 };
 
+// The UTF-8 name of the current entry from its Unicode path extra field (0x7075, which some
+// tools write instead of setting flag bit 11), when the field belongs to the name as it stands.
+bool UnicodePathField(unzFile archive, const std::string& raw, std::vector<unsigned char>& extra,
+                      std::string& utf8) {
+  unz_file_info64 info{};
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, extra.data(), extra.size(), nullptr, 0) !=
+      UNZ_OK) {
+    return false;
+  }
+  const std::size_t size = std::min<std::size_t>(info.size_file_extra, extra.size());
+  for (std::size_t at = 0; at + 4 <= size;) {
+    const unsigned id = extra[at] | (extra[at + 1] << 8);
+    const std::size_t length = extra[at + 2] | (extra[at + 3] << 8);
+    const unsigned char* data = extra.data() + at + 4;
+    at += 4 + length;
+    if (at > size) break;
+    if (id != 0x7075 || length < 5 || data[0] != 1) continue;
+    const unsigned long nameCrc = data[1] | (data[2] << 8) | (data[3] << 16) |
+                                  (static_cast<unsigned long>(data[4]) << 24);
+    if (nameCrc != crc32(0, reinterpret_cast<const Bytef*>(raw.data()),
+                         static_cast<uInt>(raw.size()))) {
+      return false;  // the name was changed after the field was written
+    }
+    utf8.assign(reinterpret_cast<const char*>(data + 5), length - 5);
+    return true;
+  }
+  return false;
+}
+
 // Reads the central directory: every entry, normalised and checked, in archive order.
 std::string ListEntries(unzFile archive, std::vector<Entry>& entries) {
   unz_global_info64 global{};
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) return "unreadable central directory";
   if (global.number_entry == 0) return "an archive without entries";
   std::vector<char> name(65536 + 1);
+  std::vector<unsigned char> extra(65536);
   NameSet names;
   int rc = unzGoToFirstFile(archive);
   while (rc == UNZ_OK) {
@@ -168,7 +198,13 @@ std::string ListEntries(unzFile archive, std::vector<Entry>& entries) {
     }
     const std::string raw(name.data(), std::min<std::size_t>(info.size_filename, name.size() - 1));
     if (raw.find('\0') != std::string::npos) return "a zero byte in a name";
-    const std::string utf8 = (info.flag & kFlagUtf8) ? raw : common::GbkToUtf8(raw);
+    std::string utf8;
+    if (info.flag & kFlagUtf8) {
+      utf8 = raw;
+    } else if (!UnicodePathField(archive, raw, extra, utf8)) {
+      utf8 = common::GbkToUtf8(raw);
+    }
+    if (utf8.find('\0') != std::string::npos) return "a zero byte in a name";
     if (info.flag & kFlagEncrypted) return "an encrypted entry: " + utf8;
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
       return "an unsupported compression method: " + utf8;

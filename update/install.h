@@ -10,7 +10,8 @@
 // by a kill is finished or rolled back by RecoverInterruptedInstall on the next start: the
 // installation is then exactly the old one or exactly the new one.
 //
-// Names are UTF-8 when the entry says so (flag bit 11) and GBK otherwise. Entries made on Unix
+// Names are UTF-8 when the entry says so (flag bit 11, or a Unicode path extra field written for
+// the name as it stands) and GBK otherwise. Entries made on Unix
 // bring their permission bits; otherwise a replaced file keeps its mode and a new file gets the
 // usual rw-r--r--. A read-only file of the installation is replaced all the same.
 #pragma once

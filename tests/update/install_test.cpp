@@ -37,7 +37,20 @@ struct EntrySpec {
   unsigned long attributes = 0;  // external attributes
   int method = Z_DEFLATED;
   const char* password = nullptr;
+  std::string extra = {};  // extra field of the central directory
 };
+
+// A Unicode path extra field (0x7075) giving utf8 for a name whose bytes have the CRC nameCrc.
+std::string UnicodePathField(const std::string& utf8, uLong nameCrc) {
+  std::string field = {'\x75', '\x70', static_cast<char>((utf8.size() + 5) & 0xff),
+                       static_cast<char>((utf8.size() + 5) >> 8), '\x01'};
+  for (int i = 0; i < 4; ++i) field += static_cast<char>(nameCrc >> (8 * i));
+  return field + utf8;
+}
+
+uLong Crc(const std::string& bytes) {
+  return crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+}
 
 EntrySpec UnixEntry(std::string name, std::string data, unsigned mode) {
   EntrySpec entry{std::move(name), std::move(data)};
@@ -52,9 +65,10 @@ void MakeZip(const fs::path& path, const std::vector<EntrySpec>& entries) {
   for (const EntrySpec& entry : entries) {
     zip_fileinfo info{};
     info.external_fa = entry.attributes;
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
-                            static_cast<uInt>(entry.data.size()));
-    ASSERT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
+    const uLong crc = Crc(entry.data);
+    ASSERT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0,
+                                      entry.extra.empty() ? nullptr : entry.extra.data(),
+                                      static_cast<uInt>(entry.extra.size()),
                                       nullptr, entry.method, entry.method ? 6 : 0, 0, -MAX_WBITS,
                                       8, Z_DEFAULT_STRATEGY, entry.password, crc, entry.madeBy,
                                       entry.flags, 0),
@@ -215,7 +229,7 @@ TEST(InstallArchive, RefusesHostileArchivesAndLeavesTheInstallationAsItIs) {
 TEST(InstallArchive, InstallsNamesModesAndFoldersOverTheOldVersion) {
   support::TempDir dir("install-normal");
   const fs::path install = dir / "inst";
-  const fs::path archive = dir / "a.zip";
+  const fs::path archive = install / "1.zip";  // where the updater downloads it
   MakeOldInstall(install);
   PutFile(install / "Lib" / "Core.dat", "old core", 0600);
 
@@ -225,11 +239,19 @@ TEST(InstallArchive, InstallsNamesModesAndFoldersOverTheOldVersion) {
   skinFolder.flags = kUtf8Flag;
   // 乗 is 0x81 0x5C in GBK: its second byte must not split the name.
   const EntrySpec gbkName{"说明乗.txt"_gbk, "notes"};
+  // UTF-8 bytes without flag bit 11, with a Unicode path field saying what they are; and a
+  // field left over from a name that was changed since, which does not count.
+  EntrySpec unicodeField{"图标.txt", "icon"};
+  unicodeField.extra = UnicodePathField("图标.txt", Crc("图标.txt"));
+  EntrySpec staleField{"旧.txt"_gbk, "old name"};
+  staleField.extra = UnicodePathField("错.txt", Crc("错.txt"));
   MakeZip(archive, {
                        {"Velmora", "new velmora"},                          // keeps 0755
                        skinFolder,                                          // exists
                        skin,                                                // UTF-8 name
                        gbkName,                                             // GBK name, 0644
+                       unicodeField,
+                       staleField,
                        {"readme.txt", "new readme"},                        // read-only replaced
                        UnixEntry("bin/tools/run.sh", "#!/bin/sh\n", 0100750),
                        UnixEntry("docs/", "", 040750),
@@ -237,11 +259,12 @@ TEST(InstallArchive, InstallsNamesModesAndFoldersOverTheOldVersion) {
                        {"empty/", ""},
                    });
   ASSERT_EQ(update::CheckArchive(archive.string()), "");
+  const std::string archiveItem = Snapshot(install).at("1.zip");
 
   const update::InstallOutcome outcome = update::InstallArchive(archive.string(), install.string());
   ASSERT_EQ(outcome.result, update::InstallResult::Installed) << outcome.reason;
   const std::vector<std::string> written = {
-      "Velmora",    "皮肤图片",  "皮肤图片/0.png", "说明乗.txt", "readme.txt",
+      "Velmora",    "皮肤图片",  "皮肤图片/0.png", "说明乗.txt", "图标.txt", "旧.txt", "readme.txt",
       "bin/tools/run.sh", "docs", "Lib/Core.dat", "empty"};
   EXPECT_EQ(outcome.written, written);
 
@@ -253,6 +276,8 @@ TEST(InstallArchive, InstallsNamesModesAndFoldersOverTheOldVersion) {
       {"皮肤图片/版本.txt", "file 644 1.0"},
       {"皮肤图片/0.png", "file 644 PNG"},
       {"说明乗.txt", "file 644 notes"},
+      {"图标.txt", "file 644 icon"},
+      {"旧.txt", "file 644 old name"},
       {"plugins", "folder 755 "},
       {"plugins/x.dat", "file 644 plugin"},
       {"bin", "folder 755 "},
@@ -262,10 +287,10 @@ TEST(InstallArchive, InstallsNamesModesAndFoldersOverTheOldVersion) {
       {"Lib", "folder 755 "},
       {"Lib/Core.dat", "file 600 new core"},
       {"empty", "folder 755 "},
+      {"1.zip", archiveItem},
   };
   EXPECT_EQ(Snapshot(install), expected);
   EXPECT_FALSE(update::RecoverInterruptedInstall(install.string()));
-  EXPECT_TRUE(fs::exists(archive));
 }
 
 TEST(InstallArchive, InstallsIntoAnEmptyFolder) {
