@@ -12,6 +12,11 @@
 // of DownloadSettings) and a link record that names the file's size and md5; the child's
 // ru_maxrss comes from wait4. Every download, the baselines' too, is compared byte for byte with
 // the file served, and a record with a wrong md5 must end as failed and leave no target.
+// For scale, without goals: the facility on /open/ with a record that gives no md5, one curl
+// stream piped through md5sum (a download that checks its md5 too), and, per download, the
+// requests nginx logged (ranges, connections). nginx grants each new request its first second at
+// full speed (it allows rate x (elapsed seconds + 1)), so a client that makes more, shorter range
+// requests gains on /limited/: the request counts show how much of a lead comes from that.
 // Throughputs are the best of a few runs (the single limited stream runs once: the server's rate
 // limit, not the machine, decides its time). The figures are printed with PASS or FAIL per goal;
 // the exit code is 0 unless the bench itself could not run.
