@@ -108,9 +108,8 @@ std::string NormaliseName(const std::string& name, std::string& relative, bool& 
     if (part.empty() || part == ".") continue;
     if (part == "..") return "a path that climbs out: " + name;
     if (part.find(':') != std::string_view::npos) {
-      return relative.empty() && part.size() >= 2 && part[1] == ':'
-                 ? "a drive letter: " + name
-                 : "a colon in a name: " + name;
+      return relative.empty() && part.size() >= 2 && part[1] == ':' ? "a drive letter: " + name
+                                                                    : "a colon in a name: " + name;
     }
     for (const char c : part) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return "a control character in a name";
@@ -143,8 +142,8 @@ class NameSet {
   std::string Put(const std::string& path, bool folder) {
     const auto [it, added] = seen_.try_emplace(platform::detail::FoldAscii(path), path, folder);
     if (added) return {};
-    if (it->second.first != path) return "names that differ only in case: " + it->second.first +
-                                         " and " + path;
+    if (it->second.first != path)
+      return "names that differ only in case: " + it->second.first + " and " + path;
     if (!folder || !it->second.second) return "a path given twice or as file and folder: " + path;
     return {};
   }
@@ -169,10 +168,10 @@ bool UnicodePathField(unzFile archive, const std::string& raw, std::vector<unsig
     at += 4 + length;
     if (at > size) break;
     if (id != 0x7075 || length < 5 || data[0] != 1) continue;
-    const unsigned long nameCrc = data[1] | (data[2] << 8) | (data[3] << 16) |
-                                  (static_cast<unsigned long>(data[4]) << 24);
-    if (nameCrc != crc32(0, reinterpret_cast<const Bytef*>(raw.data()),
-                         static_cast<uInt>(raw.size()))) {
+    const unsigned long nameCrc =
+        data[1] | (data[2] << 8) | (data[3] << 16) | (static_cast<unsigned long>(data[4]) << 24);
+    if (nameCrc !=
+        crc32(0, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size()))) {
       return false;  // the name was changed after the field was written
     }
     utf8.assign(reinterpret_cast<const char*>(data + 5), length - 5);
@@ -192,8 +191,8 @@ std::string ListEntries(unzFile archive, std::vector<Entry>& entries) {
   int rc = unzGoToFirstFile(archive);
   while (rc == UNZ_OK) {
     unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(archive, &info, name.data(), name.size(), nullptr, 0, nullptr,
-                                0) != UNZ_OK) {
+    if (unzGetCurrentFileInfo64(archive, &info, name.data(), name.size(), nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
       return "unreadable entry header";
     }
     const std::string raw(name.data(), std::min<std::size_t>(info.size_filename, name.size() - 1));
@@ -378,8 +377,8 @@ std::vector<Target> PlanTargets(const fs::path& root, const std::vector<Entry>& 
 // Writes the files of the archive below a staging folder.
 class Stager {
  public:
-  Stager(fs::path root, const std::vector<Target>& targets) : root_(std::move(root)),
-                                                              targets_(targets) {}
+  Stager(fs::path root, const std::vector<Target>& targets)
+      : root_(std::move(root)), targets_(targets) {}
 
   // Opens the staged file of entry index; false when it cannot be created.
   bool Open(std::size_t index) {
@@ -443,7 +442,9 @@ ReadFailure ReadEntries(unzFile archive, const std::vector<Entry>& entries, Stag
     const int closed = unzCloseCurrentFile(archive);
     if (n < 0 || closed != UNZ_OK || count != entry.size) {
       if (writing) stager->Abort();
-      why = (closed == UNZ_CRCERROR ? "CRC error in " : n < 0 ? "broken data in " : "wrong size of ") +
+      why = (closed == UNZ_CRCERROR ? "CRC error in "
+             : n < 0                ? "broken data in "
+                                    : "wrong size of ") +
             entry.relative;
       return ReadFailure::Damaged;
     }
@@ -456,17 +457,15 @@ ReadFailure ReadEntries(unzFile archive, const std::vector<Entry>& entries, Stag
   return ReadFailure::None;
 }
 
-Archive OpenArchive(const std::string& path) {
-  return Archive(unzOpen64(path.c_str()));
-}
+Archive OpenArchive(const std::string& path) { return Archive(unzOpen64(path.c_str())); }
 
 // ---------------------------------------------------------------------------------------------
 // The journal
 
 struct Journal {
   bool done = false;
-  std::vector<std::string> folders;                     // created, top-down
-  std::vector<std::pair<std::string, bool>> files;      // relative path, old file existed
+  std::vector<std::string> folders;                 // created, top-down
+  std::vector<std::pair<std::string, bool>> files;  // relative path, old file existed
 };
 
 bool WriteJournal(const fs::path& root, const Journal& journal) {
@@ -494,7 +493,8 @@ std::optional<Journal> ReadJournal(const fs::path& root) {
   std::string text;
   char buffer[65536];
   ssize_t n = 0;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
   ::close(fd);
   Journal journal;
   std::vector<std::string> lines;

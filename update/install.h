@@ -23,21 +23,22 @@
 namespace update {
 
 enum class InstallResult {
-  Installed,       // every entry is in place
-  Damaged,         // the archive is missing, unreadable, empty, unsafe or fails a check;
-                   // nothing of the installation was touched
-  RolledBack,      // a file could not be replaced; every replaced file was put back
+  Installed,   // every entry is in place
+  Damaged,     // the archive is missing, unreadable, empty, unsafe or fails a check;
+               // nothing of the installation was touched
+  RolledBack,  // a file could not be replaced; every replaced file was put back
 };
 
 struct InstallOutcome {
   InstallResult result = InstallResult::Damaged;
-  std::string reason;                 // for tests and diagnostics; never shown to the user
-  std::vector<std::string> written;   // relative native paths written, in archive order: every
-                                      // file and folder when installed, nothing otherwise
+  std::string reason;                // for tests and diagnostics; never shown to the user
+  std::vector<std::string> written;  // relative native paths written, in archive order: every
+                                     // file and folder when installed, nothing otherwise
 };
 
 // Checks the whole archive without writing anything: every entry read to its end with its CRC
-// and size verified, and the safety rules above. Returns an empty text when it passes, else why not.
+// and size verified, and the safety rules above. Returns an empty text when it passes, else why
+// not.
 std::string CheckArchive(const std::string& archiveNativePath);
 
 // Installs the archive into the folder (native paths). The archive itself is left where it is.

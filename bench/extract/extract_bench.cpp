@@ -63,7 +63,8 @@ std::string MakeContent(std::uint64_t seed) {
 
 void MakeVersion(const fs::path& root, std::uint64_t seed) {
   for (int i = 0; i < kFiles; ++i) {
-    const fs::path path = root / ("data" + std::to_string(i % 5)) / ("part" + std::to_string(i) + ".npk");
+    const fs::path path =
+        root / ("data" + std::to_string(i % 5)) / ("part" + std::to_string(i) + ".npk");
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
     const std::string content = MakeContent(seed * 1000 + static_cast<std::uint64_t>(i));
@@ -85,7 +86,8 @@ double Best(int runs, const std::function<void()>& prepare, const std::function<
     prepare();
     const auto start = std::chrono::steady_clock::now();
     work();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     clean();
     if (i > 0) best = std::min(best, seconds);
   }
@@ -93,8 +95,8 @@ double Best(int runs, const std::function<void()>& prepare, const std::function<
 }
 
 void Report(const char* what, double time, const char* baseline, double baseTime, double goal) {
-  std::printf("%-40s %9.1f ms   %-28s %9.1f ms   ratio %5.2f  (goal <= %.1f)\n", what,
-              time * 1000, baseline, baseTime * 1000, time / baseTime, goal);
+  std::printf("%-40s %9.1f ms   %-28s %9.1f ms   ratio %5.2f  (goal <= %.1f)\n", what, time * 1000,
+              baseline, baseTime * 1000, time / baseTime, goal);
 }
 
 }  // namespace
@@ -126,7 +128,8 @@ int main(int argc, char** argv) {
   auto clean = [&] { fs::remove_all(target); };
   bool installed = true;
   auto install = [&] {
-    const update::InstallOutcome outcome = update::InstallArchive(archive.string(), target.string());
+    const update::InstallOutcome outcome =
+        update::InstallArchive(archive.string(), target.string());
     if (outcome.result != update::InstallResult::Installed) {
       std::fprintf(stderr, "install failed: %s\n", outcome.reason.c_str());
       installed = false;
@@ -136,15 +139,22 @@ int main(int argc, char** argv) {
   const std::string bsdtar = "bsdtar -xf '" + archive.string() + "' -C '" + target.string() + "'";
   const std::string unzipTest = "unzip -t -q '" + archive.string() + "' > /dev/null";
 
-  const double unzipFresh = Best(runs, fresh, [&] { Shell(unzip); }, clean);
-  const double bsdtarFresh = Best(runs, fresh, [&] { Shell(bsdtar); }, clean);
+  const double unzipFresh = Best(
+      runs, fresh, [&] { Shell(unzip); }, clean);
+  const double bsdtarFresh = Best(
+      runs, fresh, [&] { Shell(bsdtar); }, clean);
   const double installFresh = Best(runs, fresh, install, clean);
-  const double unzipOld = Best(runs, old, [&] { Shell(unzip); }, clean);
+  const double unzipOld = Best(
+      runs, old, [&] { Shell(unzip); }, clean);
   const double installOld = Best(runs, old, install, clean);
-  const double unzipCheck = Best(runs, [] {}, [&] { Shell(unzipTest); }, [] {});
-  const double check = Best(runs, [] {}, [&] {
-    if (!update::CheckArchive(archive.string()).empty()) installed = false;
-  }, [] {});
+  const double unzipCheck = Best(
+      runs, [] {}, [&] { Shell(unzipTest); }, [] {});
+  const double check = Best(
+      runs, [] {},
+      [&] {
+        if (!update::CheckArchive(archive.string()).empty()) installed = false;
+      },
+      [] {});
 
   Report("InstallArchive, fresh folder", installFresh, "unzip -o -q", unzipFresh, 1.0);
   Report("InstallArchive, fresh folder", installFresh, "bsdtar -xf", bsdtarFresh, 1.2);
