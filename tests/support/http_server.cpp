@@ -188,6 +188,7 @@ void HttpServer::ServeFile(std::string_view target, const std::string& path,
   data += "cut=" + std::to_string(answer.cutAt) + "\n";
   data += "stall=" + std::to_string(answer.stallAt) + "\n";
   data += "rate=" + std::to_string(answer.bytesPerSecond) + "\n";
+  data += "slack=" + std::to_string(answer.rangeSlack) + "\n";
   Route(target, "file", data);
 }
 

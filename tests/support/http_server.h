@@ -34,6 +34,7 @@ struct FileAnswer {
   long long cutAt = -1;            // close the connection at this file offset
   long long stallAt = -1;          // stop sending at this file offset, keep the connection open
   long long bytesPerSecond = 0;    // per connection; 0 = as fast as possible
+  long long rangeSlack = 0;        // a range "bytes=a-b" is answered with this many bytes more
 };
 
 class HttpServer {

@@ -39,6 +39,7 @@ the others change how it is served, each in one way a real server may misbehave:
     cut=N            close the connection once the bytes before file offset N are sent
     stall=N          stop sending at file offset N and keep the connection open
     rate=N           send at most about N bytes per second on each connection
+    slack=N          answer a range "bytes=a-b" with N bytes more than asked for
 
 A file answer always closes its connection after the body.
 """
@@ -200,6 +201,8 @@ def serve_file(conn, request, data):
         return
     if wanted is not None:
         first, last = wanted
+        if not header_value(request.split(b"\r\n\r\n", 1)[0], b"range").endswith(b"-"):
+            last = min(last + number("slack", 0), size - 1)
         head = b"HTTP/1.1 206 Partial Content\r\n"
         extra_headers = b"Content-Range: bytes %d-%d/%d\r\n" % (first, last, size)
     if number("ranges", 1):

@@ -244,6 +244,7 @@ struct BadCase {
   std::int64_t recordSize;   // the record's size field, -1 for the file's own
   bool wrongMd5 = false;
   bool unreachable = false;
+  bool nothingStored = false;  // the answer is refused before any of its bytes is written
 };
 
 TEST_F(DownloadTest, FailedDownloadsLeaveNoFileBehind) {
@@ -264,21 +265,25 @@ TEST_F(DownloadTest, FailedDownloadsLeaveNoFileBehind) {
       {"more bytes than the record's size, without a length",
        with([](FileAnswer& a) { a.ranges = false; a.announceLength = false; }), "",
        kLargeSize - 1000},
-      {"a record size that differs from the server's", {}, "", kLargeSize + 1},
+      {"pieces answered with more than was asked for",
+       with([](FileAnswer& a) { a.rangeSlack = 10; }), "", -1},
+      {"a record size that differs from the server's", {}, "", kLargeSize + 1, false, false, true},
       {"a record size that differs from a whole answer's",
-       with([](FileAnswer& a) { a.ranges = false; }), "", kLargeSize - 1},
+       with([](FileAnswer& a) { a.ranges = false; }), "", kLargeSize - 1, false, false, true},
       {"a wrong md5", {}, "", -1, true},
-      {"an HTML page with 404", with([](FileAnswer& a) { a.status = 404; }), "", -1},
-      {"an HTML page with 500", with([](FileAnswer& a) { a.status = 500; }), "", -1},
+      {"an HTML page with 404", with([](FileAnswer& a) { a.status = 404; }), "", -1, false, false,
+       true},
+      {"an HTML page with 500", with([](FileAnswer& a) { a.status = 500; }), "", -1, false, false,
+       true},
       {"a range answer without the range asked for", {},
        HttpServer::Response("HTTP/1.1 206 Partial Content",
                             {"Content-Range: bytes 5-104/200", "Connection: close"},
                             std::string(100, 'x')),
-       -1},
+       -1, false, false, true},
       {"an error page with status 200 and the wrong size", {},
        HttpServer::Response("HTTP/1.1 200 OK", {"Content-Type: text/html", "Connection: close"},
                             "<html><body>gone</body></html>"),
-       -1},
+       -1, false, false, true},
       {"an unreachable address", {}, "", -1, false, true},
   };
   for (const BadCase& c : cases) {
@@ -297,6 +302,9 @@ TEST_F(DownloadTest, FailedDownloadsLeaveNoFileBehind) {
         log));
     EXPECT_EQ(outcome.result, DownloadResult::Failed);
     EXPECT_FALSE(outcome.reason.empty());
+    if (c.nothingStored) {
+      EXPECT_EQ(outcome.bytesDone, 0);
+    }
     EXPECT_FALSE(fs::exists(Target()));
     EXPECT_FALSE(fs::exists(Temporary()));
     const std::vector<int> codes = log.Codes();
