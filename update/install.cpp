@@ -17,8 +17,9 @@
 // again after a kill, so recovery is the same routine whether the install stopped on its own or
 // was cut short.
 //
-// The journal guards against a kill of the process; the file contents themselves are left to the
-// system's write-back, as every extractor does.
+// The journal guards against a kill of the process. The staged file contents are not synced
+// before the commit: against a kill that changes nothing, and syncing the whole archive would
+// cost more than extracting it.
 #include "update/install.h"
 
 #include <fcntl.h>
