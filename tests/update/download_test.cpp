@@ -182,6 +182,28 @@ TEST_F(DownloadTest, LargeFileComesInParallelRangesWithoutCompression) {
   EXPECT_EQ(pieces.back().second, kLargeSize - 1);
 }
 
+TEST_F(DownloadTest, RedirectIsFollowedByEveryPiece) {
+  server_.ServeFile("/large", LargePath());
+  server_.Answer("/share/1.zip", HttpServer::Response("HTTP/1.1 302 Found",
+                                                      {"Location: http://127.0.0.1:{PORT}/large"},
+                                                      "<html>moved</html>"));
+  EventLog log;
+  const auto outcome = RunTask(
+      Settings(Record(server_.Url("/share/1.zip"), std::to_string(kLargeSize), FileMd5(LargePath())),
+               log));
+  EXPECT_EQ(outcome.result, DownloadResult::Completed) << outcome.reason;
+  EXPECT_TRUE(ReadWhole(Target()) == large_);
+  std::size_t redirected = 0;
+  std::size_t served = 0;
+  for (const auto& request : server_.Requests()) {
+    if (request.Target() == "/share/1.zip") ++redirected;
+    if (request.Target() == "/large") ++served;
+    EXPECT_EQ(request.HeaderValues("Range").size(), 1u) << request.raw;
+  }
+  EXPECT_GT(served, 5u);
+  EXPECT_EQ(redirected, served);
+}
+
 // Answers that must still give the file, byte for byte.
 struct GoodCase {
   const char* name;
