@@ -14,8 +14,10 @@ set(config_args "")
 if(CONFIG)
   set(config_args --config ${CONFIG})
 endif()
+# A DESTDIR of the caller's environment would move the staging folder elsewhere.
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE} ${config_args}
+  COMMAND ${CMAKE_COMMAND} -E env --unset=DESTDIR
+          ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE} ${config_args}
   OUTPUT_QUIET
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
