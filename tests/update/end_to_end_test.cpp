@@ -519,7 +519,7 @@ TEST_P(DamagedPackage, FailsAndLeavesTheInstallationAsItWas) {
   FileAnswer answer;
   switch (GetParam().damage) {
     case Damage::CorruptEntry: {
-      // A third into the file lies inside the deflated data of the first program.
+      // A third into the file lies inside the deflated data of one of the programs.
       std::string bytes = support::ReadFile(kArchivePath).value_or(std::string());
       ASSERT_EQ(bytes.size(), archiveSize);
       for (std::size_t at = bytes.size() / 3; at < bytes.size() / 3 + 64; ++at) bytes[at] ^= 0x5a;
