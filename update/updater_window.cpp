@@ -245,7 +245,14 @@ void UpdaterWindow::OnUpdaterWindowEvent(int elementId, int eventCode) {
     p.window->setFixedHeight(kDownloadHeight);
     OnUpdateClicked();
   } else if (p.cancelButton && elementId == p.cancelButton->Id()) {
-    EndProgram(0);
+    // The window is destroyed once the click has been handled, not inside its own button.
+    std::shared_ptr<Shared> shared = p.shared;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [shared] {
+          if (shared->owner != nullptr) shared->owner->EndProgram(0);
+        },
+        Qt::QueuedConnection);
   }
   Leave();
 }
