@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -25,6 +27,7 @@
 #include "ui/dialogs.h"
 #include "ui/skin.h"
 #include "update/download.h"
+#include "update/install.h"
 #include "update/updater.h"
 #include "update/updater_window.h"
 
@@ -629,6 +632,101 @@ TEST_F(UpdaterWindowTest, TryingAgainAfterAFailure) {
   ui::testing::ClearShown();
   ClickUpdateAndWait();
   EXPECT_EQ(MessagesWithText(kInstalled), 1);
+  EXPECT_EQ(support::ReadFile(run_.path() / "Velmora.txt").value_or(""), "new");
+  EXPECT_EQ(endCodes_, std::vector<int>{0});
+}
+
+TEST_F(UpdaterWindowTest, ProgressWhileDownloadingAndASecondClick) {
+  WriteLocalVersion("1.0");
+  ServeRelease("2.0");
+  ServeNotes("n\r\n");
+  // Bytes that do not compress, sent slowly in one stream, so the download takes a few seconds.
+  std::string noise(240 * 1024, '\0');
+  unsigned state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  const std::filesystem::path zip = scratch_.path() / "slow.zip";
+  const std::string bytes = MakeZip(zip, {{"Velmora.txt", "new"}, {"noise.bin", noise}});
+  ServePackage(bytes, std::to_string(bytes.size()), update::FileMd5(zip.string()));
+  test_support::FileAnswer slow;
+  slow.ranges = false;
+  slow.bytesPerSecond = 80 * 1024;
+  server_.ServeFile("/package", zip.string(), slow);
+  Load();
+  ASSERT_TRUE(WaitForCheck());
+  updater_->UpdateButton()->Click();
+
+  // The size arrives with the answer's length; the timer shows what has been written so far.
+  ASSERT_TRUE(WaitFor([this] { return !updater_->SizeLabel()->GetText().empty(); }));
+  EXPECT_EQ(updater_->SizeLabel()->GetText(), update::SizeLabelText(static_cast<double>(bytes.size())));
+  ASSERT_TRUE(WaitFor([this] {
+    const double position = updater_->ProgressBar()->Position();
+    return position > 0.0 && position < 100.0;
+  }));
+  const double position = updater_->ProgressBar()->Position();
+  const common::Text label = updater_->ProgressLabel()->GetText();
+  EXPECT_TRUE(common::StartsWith(label, "下载进度："_gbk) && common::EndsWith(label, "%"))
+      << common::GbkToUtf8(label);
+  EXPECT_EQ(common::ToInteger(common::Mid(label, 11)), static_cast<long long>(position))
+      << common::GbkToUtf8(label) << " at " << position;
+  updater_->Window()->grab().save(QStringLiteral(VELMORA_BIN_DIR "/../updater_window_progress.png"));
+
+  // A second click reads the pages again but starts no second download.
+  updater_->UpdateButton()->Click();
+  ASSERT_TRUE(WaitFor([this] { return updater_->Ended() || MessagesWithText(kFailed) > 0; }, 60));
+  Settle();
+  int sharePageReads = 0, packageReads = 0;
+  for (const std::string& target : Targets()) {
+    if (target == "/share-package") ++sharePageReads;
+    if (target == "/package") ++packageReads;
+  }
+  EXPECT_EQ(sharePageReads, 2);
+  EXPECT_EQ(packageReads, 1);
+  EXPECT_EQ(MessagesWithText(kInstalled), 1);
+  EXPECT_EQ(support::ReadFile(run_.path() / "noise.bin").value_or(""), noise);
+}
+
+// The install's renames are held up here until the test lets them go.
+std::atomic<bool> g_renameSeen{false};
+std::atomic<bool> g_renameOnUiThread{false};
+std::atomic<bool> g_renameRelease{false};
+bool HoldRename(const std::string&) {
+  if (!g_renameSeen.exchange(true)) {
+    g_renameOnUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!g_renameRelease.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return true;
+}
+
+TEST_F(UpdaterWindowTest, TheWindowKeepsWorkingWhileTheArchiveIsInstalled) {
+  WriteLocalVersion("1.0");
+  ServeRelease("2.0");
+  ServeNotes("n\r\n");
+  const Package package = MakePackage();
+  ServePackage(package.bytes, std::to_string(package.bytes.size()), package.md5);
+  Load();
+  ASSERT_TRUE(WaitForCheck());
+  g_renameSeen = false;
+  g_renameRelease = false;
+  update::detail::SetRenameHook(&HoldRename);
+  updater_->UpdateButton()->Click();
+  ASSERT_TRUE(WaitFor([] { return g_renameSeen.load(); }));
+  EXPECT_FALSE(g_renameOnUiThread.load()) << "the install runs on the UI thread";
+  EXPECT_TRUE(updater_->Installing());
+  // Meanwhile the UI thread goes on handling its events.
+  bool ticked = false;
+  QTimer::singleShot(0, [&ticked] { ticked = true; });
+  EXPECT_TRUE(WaitFor([&ticked] { return ticked; }, 5));
+  EXPECT_TRUE(g_renameSeen.load() && !g_renameRelease.load());
+  g_renameRelease = true;
+  ASSERT_TRUE(WaitFor([this] { return updater_->Ended(); }, 60));
+  update::detail::SetRenameHook(nullptr);
+  EXPECT_FALSE(updater_->Installing());
   EXPECT_EQ(support::ReadFile(run_.path() / "Velmora.txt").value_or(""), "new");
   EXPECT_EQ(endCodes_, std::vector<int>{0});
 }
