@@ -552,6 +552,15 @@ TEST_F(FetchTest, AutomaticRedirectionLeavesOnlyTheFinalAnswer) {
   EXPECT_EQ(server.Requests().back().line, "GET /end HTTP/1.1");
 }
 
+// The scripted server writes its port into answers; a body that names it must still arrive
+// whole and keep the connection usable.
+TEST_F(FetchTest, BodyNamingTheServersPortArrivesWhole) {
+  server.Answer("/port", Ok("at http://127.0.0.1:{PORT}/a and :{PORT}/b"));
+  const std::string port = std::to_string(server.Port());
+  EXPECT_EQ(Get(server.Url("/port")).body,
+            "at http://127.0.0.1:" + port + "/a and :" + port + "/b");
+}
+
 TEST_F(FetchTest, EndlessMovedAnswersEndWithAnEmptyResult) {
   server.Answer("/loop", HttpServer::Response("HTTP/1.1 301 Moved Permanently",
                                               {"Location: http://127.0.0.1:{PORT}"}, "again"));

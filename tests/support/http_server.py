@@ -12,7 +12,8 @@ It holds records of the form
 
     ROUTE <mode> <target length> <data length>\n<target bytes><data bytes>
 
-mode "raw" sends the data bytes exactly as they are (with "{PORT}" replaced by the port);
+mode "raw" sends the data bytes exactly as they are (with "{PORT}" replaced by the port, and a
+Content-Length grown by what that adds to the body);
 "hang" reads the request and never answers; "drop" reads the request and closes the
 connection without an answer; "file" serves a file (below). A target ending in "*" matches every request target that begins
 with the text before the "*"; an exact target wins over such a prefix, a longer prefix over a
@@ -133,6 +134,22 @@ def log_request(request):
             f.write(request)
             f.write(b"\n")
             f.flush()
+
+
+def with_port(data):
+    """The answer with "{PORT}" replaced by the port. A Content-Length written for the body as it
+    stood (with "{PORT}" in it) grows by what the replacement adds, so the body stays whole."""
+    port = str(PORT).encode()
+    head, sep, body = data.partition(b"\r\n\r\n")
+    if not sep or b"{PORT}" not in body:
+        return data.replace(b"{PORT}", port)
+    grown = body.count(b"{PORT}") * (len(port) - len(b"{PORT}"))
+    lines = head.split(b"\r\n")
+    for i, line in enumerate(lines[1:], 1):
+        key, colon, value = line.partition(b":")
+        if colon and key.strip().lower() == b"content-length" and value.strip().isdigit():
+            lines[i] = key + b": " + str(int(value.strip()) + grown).encode()
+    return b"\r\n".join(lines).replace(b"{PORT}", port) + sep + body.replace(b"{PORT}", port)
 
 
 def keeps_alive(response):
@@ -263,7 +280,7 @@ def serve_connection(conn):
             if mode == "file":
                 serve_file(conn, request, data)
                 return
-            response = data.replace(b"{PORT}", str(PORT).encode())
+            response = with_port(data)
             conn.sendall(response)
             if not keeps_alive(response):
                 return
