@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 #if __has_include(<linux/close_range.h>)
@@ -21,18 +22,6 @@
 
 namespace platform {
 namespace {
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Reads up to `capacity` bytes of a small /proc file relative to the process folder.
 std::size_t ReadSmall(int folder, const char* name, char* buffer, std::size_t capacity) {

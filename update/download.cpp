@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 #include "update/share_link.h"
 
@@ -63,25 +64,13 @@ std::string HexText(const unsigned char* bytes, unsigned int length) {
   return text;
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // "bytes <first>-<last>/<total>" of a Content-Range value; false for any other form (also an
 // unknown total "*", which cannot be split or checked).
 bool ParseContentRange(const std::string& value, std::int64_t& first, std::int64_t& last,
                        std::int64_t& total) {
   std::size_t pos = 0;
   while (pos < value.size() && value[pos] == ' ') ++pos;
-  if (!SameIgnoringCase(value.substr(pos, 6), "bytes ")) return false;
+  if (!platform::EqualsIgnoringAsciiCase(value.substr(pos, 6), "bytes ")) return false;
   pos += 6;
   while (pos < value.size() && value[pos] == ' ') ++pos;
   const char* p = value.data() + pos;
@@ -258,7 +247,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     part.contentRange.clear();  // a new answer (after a redirect or an interim answer)
   } else {
     const std::size_t colon = line.find(':');
-    if (colon != std::string::npos && SameIgnoringCase(line.substr(0, colon), "content-range")) {
+    if (colon != std::string::npos && platform::EqualsIgnoringAsciiCase(line.substr(0, colon), "content-range")) {
       std::string value = line.substr(colon + 1);
       while (!value.empty() && (value.back() == '\r' || value.back() == '\n' ||
                                 value.back() == ' '))
@@ -577,7 +566,7 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
     }
     if (task.failure.empty() && hasher) {
       task.prefix.store(task.total);  // every byte is stored
-      if (!SameIgnoringCase(hasher->Finish(task.total), expectedMd5))
+      if (!platform::EqualsIgnoringAsciiCase(hasher->Finish(task.total), expectedMd5))
         task.Fail("the md5 differs from the record's");
     }
     hasher.reset();  // a failed task stops the reading at once

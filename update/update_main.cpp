@@ -2,7 +2,6 @@
 // user cancels or the update has been installed.
 #include <QApplication>
 #include <QFont>
-#include <QStringList>
 #include <QTimer>
 #include <cstdlib>
 
@@ -19,14 +18,8 @@ int main(int argc, char** argv) {
   // The window's destroyed event ends the program; nothing else does.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // The pack's default font, with a CJK family behind it for every character it lacks.
-  QFont font = ui::SkinFont();
-  QStringList families = font.families();
-  for (const char* fallback : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Droid Sans Fallback"}) {
-    if (!families.contains(QLatin1String(fallback))) families << QLatin1String(fallback);
-  }
-  font.setFamilies(families);
-  QApplication::setFont(font);
+  // The pack's default font; SkinFont puts CJK families behind it for every character it lacks.
+  QApplication::setFont(ui::SkinFont());
 
   update::RecoverInterruptedInstall(platform::NativePath(platform::RunDirectory()).string());
   ui::testing::InstallAnswererFromEnvironment();

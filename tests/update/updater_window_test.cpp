@@ -22,6 +22,7 @@
 
 #include "common/fetch.h"
 #include "tests/support/http_server.h"
+#include "tests/support/qt_environment.h"
 #include "tests/support/support.h"
 #include "tests/update/updater_fixture.h"
 #include "ui/dialogs.h"
@@ -34,38 +35,11 @@
 namespace updater_test {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "updater-window-test";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
 ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new test_support::QtEnvironment);
 
-template <typename Condition>
-bool WaitFor(Condition condition, int seconds = 20) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-void Settle() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using test_support::Settle;
+using test_support::WaitFor;
 
 const common::Text kQuestion = "文件已存在,继续下载吗?"_gbk;
 const common::Text kInstalled = "安装完成！请使用！"_gbk;

@@ -2,7 +2,6 @@
 // the launcher's "退出所有程序" ends the program.
 #include <QApplication>
 #include <QFont>
-#include <QStringList>
 
 #include "ui/dialogs.h"
 #include "ui/skin.h"
@@ -18,14 +17,8 @@ int main(int argc, char** argv) {
   // only the launcher's menu and the update path do.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // The pack's default font, with a CJK family behind it for every character it lacks.
-  QFont font = ui::SkinFont();
-  QStringList families = font.families();
-  for (const char* fallback : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Droid Sans Fallback"}) {
-    if (!families.contains(QLatin1String(fallback))) families << QLatin1String(fallback);
-  }
-  font.setFamilies(families);
-  QApplication::setFont(font);
+  // The pack's default font; SkinFont puts CJK families behind it for every character it lacks.
+  QApplication::setFont(ui::SkinFont());
 
   int exitCode = 0;
   {

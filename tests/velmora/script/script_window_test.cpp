@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "tests/support/qt_environment.h"
 #include "tests/support/support.h"
 #include "ui/dialogs.h"
 #include "ui/skin.h"
@@ -33,27 +34,10 @@ using ui::testing::DialogAnswer;
 using ui::testing::DialogKind;
 using ui::testing::ShownDialog;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "script-window-test";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
 ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new test_support::QtEnvironment);
 
-void Settle() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using test_support::Settle;
 
 enum { kChoose = 0, kGenerate, kCopy, kClear };
 

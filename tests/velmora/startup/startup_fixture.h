@@ -22,6 +22,7 @@
 
 #include "platform/process.h"
 #include "tests/support/http_server.h"
+#include "tests/support/qt_environment.h"
 #include "tests/support/support.h"
 #include "ui/dialogs.h"
 #include "ui/skin.h"
@@ -34,43 +35,11 @@ namespace startup_test {
 
 using namespace common::literals;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "velmora-startup-test";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override {
-    velmora::CleanupWindow::Unload();
-    app_.reset();
-  }
+inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(
+    new test_support::QtEnvironment([] { velmora::CleanupWindow::Unload(); }));
 
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-inline ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Lets queued work (menu choices, deferred deletions) run.
-inline void Settle() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
-// Waits for a condition that another process brings about; false if it never came.
-template <typename Condition>
-bool WaitFor(Condition condition, int seconds = 20) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using test_support::Settle;
+using test_support::WaitFor;
 
 inline std::vector<QWidget*> VisibleTopLevels() {
   std::vector<QWidget*> visible;
