@@ -28,6 +28,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
+#include <thread>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -48,6 +51,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kMaxReaders = 4;  // readers of the archive at once, at most one per core
 constexpr std::string_view kReservedPrefix = ".velmora-update";
 constexpr const char* kStagingName = ".velmora-update-staging";
 constexpr const char* kBackupName = ".velmora-update-backup";
@@ -63,8 +67,13 @@ constexpr unsigned long kDosFolderAttribute = 0x10;
 std::atomic<detail::RenameHook> g_renameHook{nullptr};
 std::atomic<detail::StepHook> g_stepHook{nullptr};
 
+// The readers of the archive run on several threads; a test's hook sees one step at a time.
 void Step(const char* name) {
-  if (const detail::StepHook hook = g_stepHook.load()) hook(name);
+  static std::mutex lock;
+  if (const detail::StepHook hook = g_stepHook.load()) {
+    const std::lock_guard<std::mutex> held(lock);
+    hook(name);
+  }
 }
 
 // One entry of the archive, checked and normalised.
@@ -73,6 +82,8 @@ struct Entry {
   bool folder = false;
   std::optional<mode_t> unixMode;  // permission bits of an entry made on Unix
   std::uint64_t size = 0;          // uncompressed size from the central directory
+  std::uint64_t packedSize = 0;    // compressed size: what reading the entry costs
+  unz64_file_pos position{};       // where its header is, for a reader of its own
 };
 
 // One target of the installation, resolved against what is there.
@@ -214,6 +225,8 @@ std::string ListEntries(unzFile archive, std::vector<Entry>& entries) {
       return why;
     }
     entry.size = info.uncompressed_size;
+    entry.packedSize = info.compressed_size;
+    if (unzGetFilePos64(archive, &entry.position) != UNZ_OK) return "unreadable entry header";
     if ((info.version >> 8) == kMadeByUnix && (info.external_fa >> 16) != 0) {
       const mode_t mode = static_cast<mode_t>(info.external_fa >> 16);
       switch (mode & S_IFMT) {
@@ -409,23 +422,31 @@ class Stager {
 
 enum class ReadFailure { None, Damaged, Unwritable };
 
-// Reads every entry to its end in archive order, verifying its CRC and its size; with a stager,
-// writes the files as they are read.
-ReadFailure ReadEntries(unzFile archive, const std::vector<Entry>& entries, Stager* stager,
-                        std::string& why) {
+Archive OpenArchive(const std::string& path) { return Archive(unzOpen64(path.c_str())); }
+
+// Reads the given entries to their ends, verifying each CRC and size; with a stager, writes the
+// files as they are read. Stops early once `stop` is set (another reader failed). Returns the
+// first failing entry's index, or entries.size() when all passed.
+std::size_t ReadSomeEntries(unzFile archive, const std::vector<Entry>& entries,
+                            const std::vector<std::size_t>& indices, Stager* stager,
+                            const std::atomic<bool>& stop, ReadFailure& failure,
+                            std::string& why) {
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-  int rc = unzGoToFirstFile(archive);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
+  for (const std::size_t i : indices) {
+    if (stop.load()) break;
     const Entry& entry = entries[i];
-    if (rc != UNZ_OK || unzOpenCurrentFile(archive) != UNZ_OK) {
+    unz64_file_pos position = entry.position;
+    if (unzGoToFilePos64(archive, &position) != UNZ_OK || unzOpenCurrentFile(archive) != UNZ_OK) {
       why = "unreadable entry: " + entry.relative;
-      return ReadFailure::Damaged;
+      failure = ReadFailure::Damaged;
+      return i;
     }
     const bool writing = stager != nullptr && !entry.folder;
     if (writing && !stager->Open(i)) {
       unzCloseCurrentFile(archive);
       why = "cannot stage " + entry.relative + ": " + std::strerror(errno);
-      return ReadFailure::Unwritable;
+      failure = ReadFailure::Unwritable;
+      return i;
     }
     std::uint64_t count = 0;
     int n = 0;
@@ -435,7 +456,8 @@ ReadFailure ReadEntries(unzFile archive, const std::vector<Entry>& entries, Stag
         stager->Abort();
         unzCloseCurrentFile(archive);
         why = "cannot stage " + entry.relative + ": " + std::strerror(errno);
-        return ReadFailure::Unwritable;
+        failure = ReadFailure::Unwritable;
+        return i;
       }
     }
     // The CRC is compared only when the entry was read to the size the directory gives, so the
@@ -447,18 +469,90 @@ ReadFailure ReadEntries(unzFile archive, const std::vector<Entry>& entries, Stag
              : n < 0                ? "broken data in "
                                     : "wrong size of ") +
             entry.relative;
-      return ReadFailure::Damaged;
+      failure = ReadFailure::Damaged;
+      return i;
     }
     if (writing && !stager->Close()) {
       why = "cannot stage " + entry.relative + ": " + std::strerror(errno);
-      return ReadFailure::Unwritable;
+      failure = ReadFailure::Unwritable;
+      return i;
     }
-    rc = unzGoToNextFile(archive);
   }
-  return ReadFailure::None;
+  return entries.size();
 }
 
-Archive OpenArchive(const std::string& path) { return Archive(unzOpen64(path.c_str())); }
+// Reads every entry of the archive to its end, verifying its CRC and its size; with a staging
+// root, writes the files below it. Inflating is the cost, so the entries are shared out, largest
+// first, between readers on threads of their own, each with its own handle of the archive. When
+// several entries fail, the first in archive order is the one reported.
+ReadFailure ReadEntries(const std::string& archivePath, const std::vector<Entry>& entries,
+                        const fs::path* stagingRoot, const std::vector<Target>* targets,
+                        std::string& why) {
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t readers = std::min<std::size_t>({cores, kMaxReaders, entries.size()});
+  std::vector<std::vector<std::size_t>> shares(std::max<std::size_t>(readers, 1));
+  {
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return entries[a].packedSize > entries[b].packedSize;
+    });
+    std::vector<std::uint64_t> load(shares.size(), 0);
+    for (const std::size_t i : order) {
+      const std::size_t least = static_cast<std::size_t>(
+          std::min_element(load.begin(), load.end()) - load.begin());
+      shares[least].push_back(i);
+      load[least] += entries[i].packedSize + 1;
+    }
+    for (auto& share : shares) std::sort(share.begin(), share.end());  // archive order
+  }
+
+  struct Result {
+    std::size_t failedAt;
+    ReadFailure failure = ReadFailure::None;
+    std::string why;
+  };
+  std::vector<Result> results(shares.size(), Result{entries.size(), ReadFailure::None, {}});
+  std::atomic<bool> stop{false};
+  auto read = [&](std::size_t reader) {
+    Result& result = results[reader];
+    const Archive archive = OpenArchive(archivePath);
+    if (!archive) {
+      result = {0, ReadFailure::Damaged, "not a readable archive"};
+    } else {
+      std::optional<Stager> stager;
+      if (stagingRoot != nullptr) stager.emplace(*stagingRoot, *targets);
+      result.failedAt = ReadSomeEntries(archive.get(), entries, shares[reader],
+                                        stager ? &*stager : nullptr, stop, result.failure,
+                                        result.why);
+    }
+    if (result.failure != ReadFailure::None) stop.store(true);
+  };
+
+  std::vector<std::thread> threads;
+  for (std::size_t reader = 1; reader < shares.size(); ++reader) {
+    try {
+      threads.emplace_back(read, reader);
+    } catch (const std::system_error&) {
+      // No thread to be had: this thread reads that share as well.
+      shares[0].insert(shares[0].end(), shares[reader].begin(), shares[reader].end());
+      shares[reader].clear();
+    }
+  }
+  std::sort(shares[0].begin(), shares[0].end());
+  read(0);
+  for (std::thread& thread : threads) thread.join();
+
+  const Result* first = nullptr;
+  for (const Result& result : results) {
+    if (result.failure != ReadFailure::None && (first == nullptr || result.failedAt < first->failedAt))
+      first = &result;
+  }
+  if (first == nullptr) return ReadFailure::None;
+  why = first->why;
+  return first->failure;
+}
+
 
 // ---------------------------------------------------------------------------------------------
 // The journal
@@ -595,7 +689,7 @@ std::string CheckArchive(const std::string& archiveNativePath) {
   std::vector<Entry> entries;
   if (std::string why = ListEntries(archive.get(), entries); !why.empty()) return why;
   std::string why;
-  ReadEntries(archive.get(), entries, nullptr, why);
+  ReadEntries(archiveNativePath, entries, nullptr, nullptr, why);
   return why;
 }
 
@@ -616,9 +710,8 @@ InstallOutcome InstallArchive(const std::string& archiveNativePath,
   const fs::path staging = root / kStagingName;
   RemoveTree(staging);
   if (!MakeFolder(staging, 0700)) return Unchanged("cannot create the staging folder");
-  Stager stager(staging, targets);
   std::string why;
-  const ReadFailure failure = ReadEntries(archive.get(), entries, &stager, why);
+  const ReadFailure failure = ReadEntries(archiveNativePath, entries, &staging, &targets, why);
   if (failure != ReadFailure::None) {
     RemoveTree(staging);
     return failure == ReadFailure::Damaged ? Refused(why) : Unchanged(why);
