@@ -183,10 +183,10 @@ def asked_range(request, size):
     value = header_value(request.split(b"\r\n\r\n", 1)[0], b"range")
     if value is None:
         return None
-    unit, sep, spec = value.partition(b"=")
-    first, dash, last = spec.partition(b"-")
+    unit, sep, asked = value.partition(b"=")
+    first, dash, last = asked.partition(b"-")
     try:
-        if unit.strip().lower() != b"bytes" or not dash or b"," in spec:
+        if unit.strip().lower() != b"bytes" or not dash or b"," in asked:
             return "bad"
         first = int(first)
         last = int(last) if last.strip() else size - 1
