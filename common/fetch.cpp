@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/curl_support.h"
+
 namespace common {
 
 namespace {
@@ -57,7 +59,7 @@ CURLSH* CookieStore() {
   static std::once_flag once;
   static CURLSH* share = nullptr;
   std::call_once(once, [] {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    curl::InitialiseLibrary();
     share = curl_share_init();
     if (share == nullptr) return;
     curl_share_setopt(share, CURLSHOPT_LOCKFUNC, LockShare);
@@ -66,13 +68,6 @@ CURLSH* CookieStore() {
   });
   return share;
 }
-
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 // ---------------------------------------------------------------------------------------------
 // One transfer: what the callbacks collect.
@@ -161,27 +156,9 @@ bool IsSendFailure(CURLcode code) {
   }
 }
 
-// Request targets may hold bytes that may not stand in a URL as they are (spaces, control
-// characters, GBK characters); they travel percent-encoded.
-std::string EscapeTarget(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string escaped;
-  escaped.reserve(path.size());
-  for (unsigned char byte : path) {
-    if (byte <= 0x20 || byte >= 0x7F) {
-      escaped.push_back('%');
-      escaped.push_back(kHex[byte >> 4]);
-      escaped.push_back(kHex[byte & 0x0F]);
-    } else {
-      escaped.push_back(static_cast<char>(byte));
-    }
-  }
-  return escaped;
-}
-
 // The header text as request header lines. A line "Name:" without a value is sent as an empty
 // header ("Name;" in libcurl's terms) instead of removing the library's own header of that name.
-std::unique_ptr<curl_slist, ListDeleter> HeaderList(const Text& headers, bool* failed) {
+curl::HeaderList HeaderList(const Text& headers, bool* failed) {
   curl_slist* list = nullptr;
   bool hasExpect = false;
   for (const Text& item : Split(headers, "\r\n")) {
@@ -205,7 +182,7 @@ std::unique_ptr<curl_slist, ListDeleter> HeaderList(const Text& headers, bool* f
     else
       list = grown;
   }
-  return std::unique_ptr<curl_slist, ListDeleter>(list);
+  return curl::HeaderList(list);
 }
 
 struct Request {
@@ -376,13 +353,13 @@ std::string FetchPage(const Text& url, std::optional<int> method, std::optional<
     const Text host = ConnectionHost(address);
     const int port = UrlPort(address);
     if (host.empty() || port < 0 || port > 65535) return {};
-    std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    curl::EasyHandle handle(curl_easy_init());
     if (!handle) return {};
     const bool secure = Equals(Left(ToLower(address), 5), "https");
     Request request;
     request.address = (secure ? "https://" : "http://") + host;
     if (port != 0) request.address += ":" + std::to_string(port);
-    request.address += EscapeTarget(UrlPath(address));
+    request.address += curl::EscapeUrlBytes(UrlPath(address));
     request.agent = agent;
     request.post = post;
     request.useCookieStore = !cookiesSupplied;

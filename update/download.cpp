@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/curl_support.h"
 #include "platform/ascii.h"
 #include "platform/paths.h"
 #include "update/share_link.h"
@@ -508,11 +509,6 @@ class PrefixHasher {
   std::thread thread_;  // last: it starts once the members above exist
 };
 
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 }  // namespace
 
 void DownloadFacility::Impl::Run(DownloadSettings settings) {
@@ -594,7 +590,7 @@ void DownloadFacility::Impl::Run(DownloadSettings settings) {
   ended.notify_all();
 }
 
-DownloadFacility::DownloadFacility() : impl_(std::make_unique<Impl>()) { GlobalInit(); }
+DownloadFacility::DownloadFacility() : impl_(std::make_unique<Impl>()) { common::curl::InitialiseLibrary(); }
 
 DownloadFacility::~DownloadFacility() {
   impl_->shared.silent.store(true);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "common/curl_support.h"
 #include "common/fetch.h"
 
 namespace update {
@@ -34,13 +35,6 @@ constexpr std::string_view kEscapedDoubleSlash = R"(\\/\\/)";
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 struct Body {
   std::string bytes;
   std::size_t limit = 0;
@@ -56,29 +50,6 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
   }
   body->bytes.append(data, length);
   return length;
-}
-
-// The library is initialised once per process, before the first handle of any thread.
-void InitialiseLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// An address may hold bytes that cannot stand in a URL as they are (spaces, control characters,
-// GBK characters); they travel percent-encoded, the rest exactly as written.
-std::string EscapeAddress(std::string_view address) {
-  std::string escaped;
-  escaped.reserve(address.size());
-  for (const unsigned char byte : address) {
-    if (byte <= 0x20 || byte >= 0x7F) {
-      escaped.push_back('%');
-      escaped.push_back(kHexDigits[byte >> 4]);
-      escaped.push_back(kHexDigits[byte & 0x0F]);
-    } else {
-      escaped.push_back(static_cast<char>(byte));
-    }
-  }
-  return escaped;
 }
 
 // Value of a hexadecimal digit of either case, -1 for any other byte.
@@ -133,9 +104,9 @@ Text UnescapeSlashes(std::string_view link) {
 Text ShareAddress(const Text& value) { return "http://" + common::Replace(value, "我"_gbk, "&"); }
 
 std::string ReadSharePage(const Text& address) {
-  InitialiseLibrary();
+  common::curl::InitialiseLibrary();
   const common::detail::FetchSettings settings = common::detail::CurrentFetchSettings();
-  std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+  common::curl::EasyHandle handle(curl_easy_init());
   if (!handle) return {};
 
   // The header lines a reload of the page sends; no Accept-Encoding, so the body comes as it is.
@@ -148,9 +119,9 @@ std::string ReadSharePage(const Text& address) {
     }
     list = grown;
   }
-  std::unique_ptr<curl_slist, ListDeleter> headers(list);
+  common::curl::HeaderList headers(list);
 
-  const std::string url = EscapeAddress(common::AsText(address));
+  const std::string url = common::curl::EscapeUrlBytes(common::AsText(address));
   Body body;
   body.limit = settings.maxBodyBytes;
 
