@@ -120,33 +120,6 @@ std::optional<std::string> MakeFile(const fs::path& path, std::int64_t size) {
   return hex;
 }
 
-// The md5 of a file read in blocks, as hexadecimal digits; for scale: the facility checks the md5
-// of every download before it ends the task.
-std::string Md5OfFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  EVP_MD_CTX* md5 = EVP_MD_CTX_new();
-  if (md5 == nullptr || EVP_DigestInit_ex(md5, EVP_md5(), nullptr) != 1) {
-    EVP_MD_CTX_free(md5);
-    return "";
-  }
-  std::vector<char> block(1 << 20);
-  while (in) {
-    in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    EVP_DigestUpdate(md5, block.data(), static_cast<std::size_t>(in.gcount()));
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(md5, digest, &length);
-  EVP_MD_CTX_free(md5);
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02x", digest[i]);
-    hex += digits;
-  }
-  return hex;
-}
-
 // True when `copy` holds exactly the bytes of `original`.
 bool SameBytes(const fs::path& original, const fs::path& copy) {
   std::error_code error;
@@ -607,7 +580,8 @@ int main(int argc, char** argv) {
 
   std::printf("\nUnlimited location, %ld MiB:\n", mebibytes);
   const double md5Start = Now();
-  const bool md5Agrees = Md5OfFile(served) == *md5;
+  // The facility's own md5 of a whole file, against the one computed while the file was written.
+  const bool md5Agrees = update::FileMd5(served.string()) == *md5;
   std::printf("  (for scale: the md5 of the file alone, from the page cache, takes %.2f s%s)\n",
               Now() - md5Start,
               md5Agrees ? "" : "; it differs from the one computed while writing");
