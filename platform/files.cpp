@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/descriptors.h"
 #include "platform/folder_scan.h"
 #include "platform/paths.h"
 
@@ -133,17 +134,6 @@ int CreateTempBeside(const fs::path& target, fs::path& temp, mode_t mode) {
     if (errno != EEXIST) return -1;
   }
   return -1;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 bool CopyData(int in, int out) {

@@ -44,6 +44,7 @@
 
 #include "common/text.h"
 #include "platform/ascii.h"
+#include "platform/descriptors.h"
 
 namespace update {
 namespace {
@@ -258,17 +259,6 @@ std::string ListEntries(unzFile archive, std::vector<Entry>& entries) {
 // ---------------------------------------------------------------------------------------------
 // Files
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 void SyncPath(const fs::path& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return;
@@ -403,7 +393,7 @@ class Stager {
     index_ = index;
     return fd_ >= 0;
   }
-  bool Write(const char* data, std::size_t size) { return WriteAll(fd_, data, size); }
+  bool Write(const char* data, std::size_t size) { return platform::WriteAll(fd_, data, size); }
   bool Close() {
     const bool ok = ::fchmod(fd_, targets_[index_].mode) == 0;
     return ::close(fd_) == 0 && ok;
@@ -571,7 +561,7 @@ bool WriteJournal(const fs::path& root, const Journal& journal) {
   const fs::path temp = root / kJournalTempName;
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  const bool written = platform::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), (root / kJournalName).c_str()) != 0) {
     ::unlink(temp.c_str());
     return false;
